@@ -1,6 +1,7 @@
 // Entry point of tirvo_compile: reads the options into a compile context,
 // validates them, runs the pipeline once and turns its result into the exit
 // status.
+#include "automata/tirvo_charset.h"
 #include "compiler/tirvo_compile_ctx.h"
 
 #include <cctype>
@@ -281,6 +282,7 @@ void apply_option(tirvo_compile_ctx *ctx, int c, int index, const char *arg) {
 int main(int argc, char **argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     std::setvbuf(stderr, nullptr, _IONBF, 0);
+    tirvo_charset_init_predefined();
 
     // "-VGR" would be read as -V -G -R; every argument that is exactly that
     // word, option arguments included, becomes "--VGR".
