@@ -29,6 +29,16 @@ inline bool tirvo_location_empty(const tirvo_location *loc) {
            loc->last_column == 0;
 }
 
+// Size of a buffer that holds any location text with its terminating zero.
+constexpr int TIRVO_LOCATION_TEXT_SIZE = 48;
+
+// Writes the position text of `loc` into `buf` (TIRVO_LOCATION_TEXT_SIZE
+// bytes): "first_line-last_line,first_column-last_column", cut to 47
+// characters, or in VGR mode "first_offset-last_offset", cut to 23. Returns
+// `buf`.
+const char *tirvo_location_text(const tirvo_compile_ctx *ctx, const tirvo_location *loc,
+                                char *buf);
+
 // Prints the message prefix for `loc` and then `fmt` with its arguments to the
 // standard error stream. `fmt` is the part of a message after "%s%s%s: ".
 void tirvo_loc_message(const tirvo_compile_ctx *ctx, const tirvo_location *loc, const char *fmt,

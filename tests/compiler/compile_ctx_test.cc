@@ -186,3 +186,32 @@ TEST_F(CompileCtx, ProgressIsPrintedOnlyInVgrModeAndAtMostOncePerSecond) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CompileCtx, LocationTextAndMessagePrefix) {
+    tirvo_location loc{3, 7, 4, 12, 40, 55};
+    char buf[TIRVO_LOCATION_TEXT_SIZE];
+    ctx.input_name = "fp.txt";
+    EXPECT_STREQ(tirvo_location_text(&ctx, &loc, buf), "3-4,7-12");
+    testing::internal::CaptureStderr();
+    tirvo_loc_message(&ctx, &loc, "too large bound\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "fp.txt:3-4,7-12: too large bound\n");
+
+    tirvo_compile_set_vgr_output(&ctx);
+    EXPECT_STREQ(tirvo_location_text(&ctx, &loc, buf), "40-55");
+    testing::internal::CaptureStderr();
+    tirvo_loc_message(&ctx, &loc, "expected integer, got %s\n", "09");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "40-55: expected integer, got 09\n");
+}
+
+TEST_F(CompileCtx, LongestLocationTextsFitTheBuffer) {
+    tirvo_location loc{-2000000000, -2000000000, -2000000000, -2000000000, -2000000000,
+                       -2000000000};
+    char buf[TIRVO_LOCATION_TEXT_SIZE];
+    EXPECT_EQ(std::strlen(tirvo_location_text(&ctx, &loc, buf)), 47u);
+    tirvo_compile_set_vgr_output(&ctx);
+    EXPECT_STREQ(tirvo_location_text(&ctx, &loc, buf), "-2000000000--2000000000");
+}
+
+} // namespace
