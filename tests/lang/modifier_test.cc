@@ -45,7 +45,9 @@ TEST_F(ModifierStack, OutermostScopeIsNeverPopped) {
     EXPECT_EQ(ctx.modifiers, outer);
 }
 
-void *no_memory(std::size_t) { return nullptr; }
+void *no_memory(std::size_t) {
+    return nullptr;
+}
 
 TEST_F(ModifierStack, PushWithoutMemoryLeavesTheStackAlone) {
     tirvo_modifier *outer = tirvo_modifier_push(&ctx);
