@@ -25,43 +25,38 @@ constexpr uint32_t X = TIRVO_MOD_EXTRA_ERRORS;
 constexpr uint8_t QUIET = TIRVO_PARSE_QUIET;
 constexpr uint8_t NEW_SID = TIRVO_PARSE_NEW_SITUATION_SYNTAX;
 
-#define TOKEN_NAMES(N)                                                                             \
-    N(TOK_ERROR)                                                                                   \
-    N(TOK_SUBEXP_START) N(TOK_VAREXP_START) N(TOK_CONDITION_START) N(                              \
-        TOK_DEPRECATED_CONDITION_START) N(TOK_MODIFIER_START) N(TOK_CCLASS_ALNUM)                  \
-        N(TOK_CCLASS_ALPHA) N(TOK_CCLASS_BLANK) N(TOK_CCLASS_CNTRL) N(TOK_CCLASS_DIGIT) N(         \
-            TOK_CCLASS_GRAPH) N(TOK_CCLASS_LOWER) N(TOK_CCLASS_PRINT) N(TOK_CCLASS_PUNCT)          \
-            N(TOK_CCLASS_SPACE) N(TOK_CCLASS_UPPER) N(TOK_CCLASS_XDIGIT) N(TOK_CCLASS_ASCII) N(    \
-                TOK_CCLASS_WORD) N(TOK_WORD_CHAR) N(TOK_NON_WORD_CHAR) N(TOK_WS_CHAR)              \
-                N(TOK_NON_WS_CHAR) N(TOK_DIGIT_CHAR) N(TOK_NON_DIGIT_CHAR) N(TOK_SID_START) N(     \
-                    TOK_OLD_SID_START) N(TOK_CCLASS_BEGIN) N(TOK_CCLASS_END) N(TOK_BITMASK)        \
-                    N(TOK_DEPRECATED_CASE_INSENSITIVE) N(TOK_DEPRECATED_CASE_INSENSITIVE_END) N(   \
-                        TOK_VOID) N(TOK_IMPLIES) N(TOK_OFFSET) N(TOK_MAJOR) N(TOK_MINOR)           \
-                        N(TOK_PATCH) N(TOK_BUILD) N(TOK_FPVER) N(TOK_DPORT) N(TOK_CANCEL) N(       \
-                            TOK_CANCEL_FP_CTX) N(TOK_SID) N(TOK_CRC) N(TOK_SKIP) N(TOK_PARSE_BE)   \
-                            N(TOK_PARSE_LE) N(TOK_PARSE_DEC) N(TOK_PARSE_HEX) N(TOK_PARSE_OCT) N(  \
-                                TOK_PARSE_INT) N(TOK_REGEX) N(TOK_RECORD_MARKING)                  \
-                                N(TOK_IDENTIFIER) N(TOK_SHLEFT) N(TOK_SHRIGHT) N(TOK_LEQ) N(       \
-                                    TOK_GEQ) N(TOK_EQ) N(TOK_NEQ) N(TOK_LOG_AND) N(TOK_LOG_OR)     \
-                                    N(TOK_A_MULTIPLY) N(TOK_A_DIVIDE) N(TOK_A_REM) N(TOK_A_PLUS)   \
-                                        N(TOK_A_MINUS) N(TOK_A_SHLEFT) N(TOK_A_SHRIGHT)            \
-                                            N(TOK_A_BIT_AND) N(TOK_A_BIT_OR) N(TOK_A_BIT_XOR)      \
-                                                N(TOK_PLUSPLUS) N(TOK_MINUSMINUS) N(TOK_IGNORE)    \
-                                                    N(TOK_CHAR) N(TOK_HEX_CHAR) N(TOK_UINT1)       \
-                                                        N(TOK_UINT8) N(TOK_UINT16) N(TOK_UINT32)   \
-                                                            N(TOK_UINT64) N(TOK_CAST) N(PRE_DEC)   \
-                                                                N(PRE_INC) N(UNARY_PLUS)           \
-                                                                    N(UNARY_MINUS) N(POST_DEC)     \
-                                                                        N(POST_INC)
-
 struct token_name {
     int token;
     const char *name;
 };
 
-#define TOKEN_NAME_ENTRY(t) {t, #t},
+#define T(t)                                                                                       \
+    { t, #t }
 // The token list in its documented order.
-constexpr token_name token_list[] = {TOKEN_NAMES(TOKEN_NAME_ENTRY)};
+// clang-format off
+constexpr token_name token_list[] = {
+    T(TOK_ERROR), T(TOK_SUBEXP_START), T(TOK_VAREXP_START), T(TOK_CONDITION_START),
+    T(TOK_DEPRECATED_CONDITION_START), T(TOK_MODIFIER_START), T(TOK_CCLASS_ALNUM),
+    T(TOK_CCLASS_ALPHA), T(TOK_CCLASS_BLANK), T(TOK_CCLASS_CNTRL), T(TOK_CCLASS_DIGIT),
+    T(TOK_CCLASS_GRAPH), T(TOK_CCLASS_LOWER), T(TOK_CCLASS_PRINT), T(TOK_CCLASS_PUNCT),
+    T(TOK_CCLASS_SPACE), T(TOK_CCLASS_UPPER), T(TOK_CCLASS_XDIGIT), T(TOK_CCLASS_ASCII),
+    T(TOK_CCLASS_WORD), T(TOK_WORD_CHAR), T(TOK_NON_WORD_CHAR), T(TOK_WS_CHAR), T(TOK_NON_WS_CHAR),
+    T(TOK_DIGIT_CHAR), T(TOK_NON_DIGIT_CHAR), T(TOK_SID_START), T(TOK_OLD_SID_START),
+    T(TOK_CCLASS_BEGIN), T(TOK_CCLASS_END), T(TOK_BITMASK), T(TOK_DEPRECATED_CASE_INSENSITIVE),
+    T(TOK_DEPRECATED_CASE_INSENSITIVE_END), T(TOK_VOID), T(TOK_IMPLIES), T(TOK_OFFSET),
+    T(TOK_MAJOR), T(TOK_MINOR), T(TOK_PATCH), T(TOK_BUILD), T(TOK_FPVER), T(TOK_DPORT),
+    T(TOK_CANCEL), T(TOK_CANCEL_FP_CTX), T(TOK_SID), T(TOK_CRC), T(TOK_SKIP), T(TOK_PARSE_BE),
+    T(TOK_PARSE_LE), T(TOK_PARSE_DEC), T(TOK_PARSE_HEX), T(TOK_PARSE_OCT), T(TOK_PARSE_INT),
+    T(TOK_REGEX), T(TOK_RECORD_MARKING), T(TOK_IDENTIFIER), T(TOK_SHLEFT), T(TOK_SHRIGHT),
+    T(TOK_LEQ), T(TOK_GEQ), T(TOK_EQ), T(TOK_NEQ), T(TOK_LOG_AND), T(TOK_LOG_OR),
+    T(TOK_A_MULTIPLY), T(TOK_A_DIVIDE), T(TOK_A_REM), T(TOK_A_PLUS), T(TOK_A_MINUS),
+    T(TOK_A_SHLEFT), T(TOK_A_SHRIGHT), T(TOK_A_BIT_AND), T(TOK_A_BIT_OR), T(TOK_A_BIT_XOR),
+    T(TOK_PLUSPLUS), T(TOK_MINUSMINUS), T(TOK_IGNORE), T(TOK_CHAR), T(TOK_HEX_CHAR), T(TOK_UINT1),
+    T(TOK_UINT8), T(TOK_UINT16), T(TOK_UINT32), T(TOK_UINT64), T(TOK_CAST), T(PRE_DEC), T(PRE_INC),
+    T(UNARY_PLUS), T(UNARY_MINUS), T(POST_DEC), T(POST_INC)
+};
+// clang-format on
+#undef T
 
 std::string token_name_of(int token) {
     for (const auto &t : token_list)
@@ -514,6 +509,16 @@ TEST(ScannerLocation, LineFeedStartsColumnZeroOfTheNextLine) {
     scan_result r = scan("a\n\\q");
     EXPECT_EQ(r.full, "CHAR 'a'@1-2,0-0/0-2, CHAR 'q'@2-2,1-3/3-5");
     EXPECT_EQ(r.err, "fp:2-2,1-3: warning: \\q has no special meaning here.\n");
+}
+
+// NUL bytes are ordinary input: characters in REGEX and QUOTED, unusable in a
+// variable expression, and read like any other byte.
+TEST(ScannerInput, NulBytesAreBytesLikeAnyOther) {
+    using namespace std::string_literals;
+    scan_result r = scan("a\0b\\Q\0\\E(?[\0])"s);
+    EXPECT_EQ(r.located, "CHAR 'a'@0-2, CHAR 0@2-3, CHAR 'b'@3-4, CHAR 0@6-7, VAREXP_START@9-12, "
+                         "ERROR@12-13, ']'@13-14, ')'@14-15, EOF@14-15");
+    EXPECT_EQ(r.err, "fp:1-1,12-13: tokenization error: read char \0\n"s);
 }
 
 // A comment of a million bytes is skipped in time proportional to its length
