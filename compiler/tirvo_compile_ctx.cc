@@ -1,5 +1,8 @@
 #include "compiler/tirvo_compile_ctx.h"
 
+#include "lang/tirvo_parse.h"
+#include "lang/tirvo_scanner.h"
+
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
@@ -182,20 +185,6 @@ void tirvo_compile_report_progress(tirvo_compile_ctx *ctx) {
 
 namespace {
 
-// Step 3: the parser's part of the context starts cleared; the scanner and
-// the first modifier record are made by the front end when it lands.
-void setup_parse_state(tirvo_compile_ctx *ctx) {
-    ctx->modifiers = nullptr;
-    std::memset(&ctx->scan_position, 0, sizeof ctx->scan_position);
-    ctx->scanner = nullptr;
-    ctx->saved_mode = 0;
-    ctx->parse_flags = 0;
-    ctx->current_situation = 0;
-    ctx->in_subexp = 0;
-    ctx->scan_position.first_line = 1;
-    ctx->scan_position.line = 1;
-}
-
 void print_average_state_record_size(const tirvo_compile_ctx *ctx) {
     // With no superstate there is nothing to average; print 0 rather than a
     // quotient of zeros.
@@ -213,8 +202,7 @@ int tirvo_compile_run(tirvo_compile_ctx *ctx) {
     if (ctx->error)
         return ctx->error;
     tirvo_pool_setup(&ctx->pool, std::malloc, std::free);
-    setup_parse_state(ctx);
-    if (ctx->error)
+    if (tirvo_parse_setup(ctx) != 0)
         return ctx->error;
     if (ctx->flags.syntax_check)
         return ctx->error;
@@ -232,4 +220,5 @@ void tirvo_compile_cleanup(tirvo_compile_ctx *ctx) {
     close_stream(&ctx->dfa_graph_file);
     if (ctx->pool.state == 1)
         tirvo_pool_release_all(&ctx->pool);
+    tirvo_scanner_destroy(ctx);
 }
