@@ -1,7 +1,6 @@
 #include "byc/tirvo_variable.h"
 
 #include "compiler/tirvo_compile_ctx.h"
-#include "lib/common/tirvo_assert.h"
 
 #include <cstddef>
 #include <cstdlib>
@@ -42,8 +41,8 @@ int warn_same_name(qle_avl_tree *, qle_avl_node *node, void *user) {
 
 int print_variable(qle_avl_tree *, qle_avl_node *node, void *user) {
     auto *v = reinterpret_cast<const tirvo_variable *>(node);
-    std::fprintf(static_cast<FILE *>(user), "  %s%s@%d (id %d)\n", v->is_shared ? "$" : "",
-                 v->name, v->size, v->id);
+    std::fprintf(static_cast<FILE *>(user), "  %s%s@%d (id %d)\n", v->is_shared ? "$" : "", v->name,
+                 v->size, v->id);
     return 0;
 }
 

@@ -6,10 +6,16 @@
 
 namespace {
 
-bool quiet(const tirvo_compile_ctx *ctx) { return ctx->parse_flags & TIRVO_PARSE_QUIET; }
+bool quiet(const tirvo_compile_ctx *ctx) {
+    return ctx->parse_flags & TIRVO_PARSE_QUIET;
+}
 
-bool is_upper(int c) { return c >= 'A' && c <= 'Z'; }
-bool is_lower(int c) { return c >= 'a' && c <= 'z'; }
+bool is_upper(int c) {
+    return c >= 'A' && c <= 'Z';
+}
+bool is_lower(int c) {
+    return c >= 'a' && c <= 'z';
+}
 
 // A piece element with the default bounds {1, 1}.
 tirvo_branch_elem *piece_new(tirvo_compile_ctx *ctx, tirvo_atom_type type) {
@@ -22,6 +28,14 @@ tirvo_branch_elem *piece_new(tirvo_compile_ctx *ctx, tirvo_atom_type type) {
     e->piece.max = 1;
     e->piece.type = type;
     return e;
+}
+
+// A new empty set for an action that reports its failures itself.
+tirvo_charset *new_set(tirvo_compile_ctx *ctx, const tirvo_location *loc) {
+    auto *set = tirvo_compile_new<tirvo_charset>(ctx);
+    if (!set)
+        tirvo_loc_message(ctx, loc, "memory allocation error\n");
+    return set;
 }
 
 } // namespace
@@ -177,7 +191,7 @@ tirvo_charset *tirvo_charset_new_bitmask(tirvo_compile_ctx *ctx, int mask, int v
                           "Bitmask operator \\& is only allowed between ordinary characters\n");
         return nullptr;
     }
-    auto *set = tirvo_compile_new<tirvo_charset>(ctx);
+    tirvo_charset *set = new_set(ctx, loc);
     if (!set)
         return nullptr;
     for (uint32_t u = 0; u < 256; ++u)
@@ -217,7 +231,7 @@ tirvo_charset *tirvo_charset_new_range(tirvo_compile_ctx *ctx, int a, int b,
         tirvo_loc_message(ctx, loc, "range end is before range begin\n");
         return nullptr;
     }
-    auto *set = tirvo_compile_new<tirvo_charset>(ctx);
+    tirvo_charset *set = new_set(ctx, loc);
     if (!set)
         return nullptr;
     // A case-insensitive range gets its letters' other case, which only
@@ -250,8 +264,7 @@ tirvo_charset *tirvo_charset_new_range(tirvo_compile_ctx *ctx, int a, int b,
     return set;
 }
 
-int tirvo_group_open(tirvo_compile_ctx *ctx, uint32_t on, uint32_t off,
-                     const tirvo_location *loc) {
+int tirvo_group_open(tirvo_compile_ctx *ctx, uint32_t on, uint32_t off, const tirvo_location *loc) {
     tirvo_modifier *m = tirvo_modifier_push(ctx);
     if (!m) {
         tirvo_loc_message(ctx, loc, "memory allocation error\n");

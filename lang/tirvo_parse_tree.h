@@ -48,7 +48,7 @@ constexpr int TIRVO_LIMITED_ENTRIES = 2048;
 
 // A regular expression: alternative branches.
 struct tirvo_regex {
-    dl_list branches;       // tirvo_branch records, in text order
+    dl_list branches;        // tirvo_branch records, in text order
     tirvo_location location; // the whole expression
 };
 
@@ -67,8 +67,8 @@ enum tirvo_atom_type : int {
 
 // An atom with repetition bounds.
 struct tirvo_piece {
-    uint32_t min;        // least number of repetitions
-    uint32_t max;        // most repetitions; TIRVO_PIECE_INF for no limit
+    uint32_t min;         // least number of repetitions
+    uint32_t max;         // most repetitions; TIRVO_PIECE_INF for no limit
     tirvo_atom_type type; // which member of `atom` is set
     union {
         tirvo_regex *regex;     // tirvo_atom_type_regex: the group's expression
@@ -96,11 +96,11 @@ struct tirvo_branch_elem {
 
 // One automaton to build.
 struct tirvo_regex_entry {
-    dl_list list;                   // membership in the context's `regex_entries`
-    struct nfa *nfa;                // built by the NFA construction
-    tirvo_regex *regex;             // the expression
+    dl_list list;                    // membership in the context's `regex_entries`
+    struct nfa *nfa;                 // built by the NFA construction
+    tirvo_regex *regex;              // the expression
     struct superstates *superstates; // built by the superstate construction
-    int id;                         // position in `regex_entries`, from 0
+    int id;                          // position in `regex_entries`, from 0
     uint32_t bound; // concurrent instances: 0-31, TIRVO_BOUND_UNLIMITED; 0 for the main entry
 };
 
@@ -170,7 +170,7 @@ tirvo_charset *tirvo_charset_new_char(tirvo_compile_ctx *ctx, int c, int fold);
 // A new set for "a\&b": every byte u with (u & mask) == value. Warns (unless
 // quiet) when letters are case-insensitive, and reports "Bitmask operator \&
 // is only allowed between ordinary characters" at `loc` when either symbol is
-// above 255. Null after a message or when the pool is exhausted.
+// above 255. Null after a message (also "memory allocation error").
 tirvo_charset *tirvo_charset_new_bitmask(tirvo_compile_ctx *ctx, int mask, int value,
                                          const tirvo_location *loc);
 
@@ -190,7 +190,7 @@ tirvo_charset *tirvo_charset_new_negated(tirvo_compile_ctx *ctx, const tirvo_cha
 // letters when letters are case-insensitive. Reports "range end is before
 // range begin" when b < a, and the long case-insensitive range message when
 // the range mixes letters and other symbols in a way that folding cannot
-// cover. Null after a message or when the pool is exhausted.
+// cover. Null after a message (also "memory allocation error").
 tirvo_charset *tirvo_charset_new_range(tirvo_compile_ctx *ctx, int a, int b,
                                        const tirvo_location *loc);
 

@@ -6,27 +6,34 @@
 
 namespace {
 
-// Dump names, indexed by operator code.
+// Dump names, indexed by operator code (the comment gives the first code of
+// each row).
+// clang-format off
 constexpr const char *oper_names[TIRVO_VAREXP_OPER_COUNT] = {
-    "literal",   "->",        "?:",        "variable",  "$major",         "$minor",
-    "$patch",    "$build",    "$fpver",    "$dport",    "cancel",         "cancel_fp_ctx",
-    "sid",       "crc",       "skip",      "parse_be",  "parse_le",       "parse_dec",
-    "parse_hex", "parse_oct", "parse_int", "subexp",    "record_marking", "<<",
-    ">>",        "<=",        ">=",        "==",        "!=",             "&&",
-    "||",        "*=",        "/=",        "%=",        "+=",             "-=",
-    "<<=",       ">>=",       "&=",        "|=",        "^=",             "post++",
-    "post--",    "++pre",     "--pre",     "*",         "/",              "%",
-    "+",         "-",         "&",         "^",         "|",              ",",
-    "=",         "~",         "!",         "<",         ">",              "unary -",
-    "()",        "cast",
+    "literal",        "->",             "?:",             "variable",       "$major",         // 0
+    "$minor",         "$patch",         "$build",         "$fpver",         "$dport",         // 5
+    "cancel",         "cancel_fp_ctx",  "sid",            "crc",            "skip",           // 10
+    "parse_be",       "parse_le",       "parse_dec",      "parse_hex",      "parse_oct",      // 15
+    "parse_int",      "subexp",         "record_marking", "<<",             ">>",             // 20
+    "<=",             ">=",             "==",             "!=",             "&&",             // 25
+    "||",             "*=",             "/=",             "%=",             "+=",             // 30
+    "-=",             "<<=",            ">>=",            "&=",             "|=",             // 35
+    "^=",             "post++",         "post--",         "++pre",          "--pre",          // 40
+    "*",              "/",              "%",              "+",              "-",              // 45
+    "&",              "^",              "|",              ",",              "=",              // 50
+    "~",              "!",              "<",              ">",              "unary -",        // 55
+    "()",             "cast",                                                                 // 60
 };
+// clang-format on
 
-bool quiet(const tirvo_compile_ctx *ctx) { return ctx->parse_flags & TIRVO_PARSE_QUIET; }
+bool quiet(const tirvo_compile_ctx *ctx) {
+    return ctx->parse_flags & TIRVO_PARSE_QUIET;
+}
 
 // The empty range at the end of `loc`.
 tirvo_location end_of(const tirvo_location &loc) {
-    return {loc.last_line, loc.last_column, loc.last_line, loc.last_column, loc.last_offset,
-            loc.last_offset};
+    return {loc.last_line,   loc.last_column, loc.last_line,
+            loc.last_column, loc.last_offset, loc.last_offset};
 }
 
 // Appends a variable-expression element with bound 1 for `expr` (null when
@@ -43,8 +50,8 @@ bool append_expression(tirvo_compile_ctx *ctx, tirvo_branch *branch, tirvo_varex
 
 // "cancel , r": ends the sub-expression's instance, then runs r.
 tirvo_varexp *cancel_then(tirvo_compile_ctx *ctx, tirvo_varexp *r, const tirvo_location *loc) {
-    tirvo_varexp *cancel = tirvo_varexp_new(ctx, tirvo_varexp_cancel, 0, nullptr, nullptr,
-                                            nullptr, 0, loc);
+    tirvo_varexp *cancel =
+        tirvo_varexp_new(ctx, tirvo_varexp_cancel, 0, nullptr, nullptr, nullptr, 0, loc);
     if (!cancel || !r)
         return nullptr;
     return tirvo_varexp_new(ctx, tirvo_varexp_comma, 2, cancel, r, nullptr, r->result_size, loc);
@@ -90,8 +97,8 @@ const char *tirvo_varexp_oper_name(int oper) {
 }
 
 tirvo_varexp *tirvo_varexp_new(tirvo_compile_ctx *ctx, tirvo_varexp_oper oper, int num_args,
-                               tirvo_varexp *a, tirvo_varexp *b, tirvo_varexp *c,
-                               int result_size, const tirvo_location *loc) {
+                               tirvo_varexp *a, tirvo_varexp *b, tirvo_varexp *c, int result_size,
+                               const tirvo_location *loc) {
     auto *n = tirvo_compile_new<tirvo_varexp>(ctx);
     if (!n)
         return nullptr;
@@ -107,8 +114,8 @@ tirvo_varexp *tirvo_varexp_new(tirvo_compile_ctx *ctx, tirvo_varexp_oper oper, i
 
 tirvo_varexp *tirvo_varexp_new_literal(tirvo_compile_ctx *ctx, uint64_t value, int result_size,
                                        const tirvo_location *loc) {
-    tirvo_varexp *n = tirvo_varexp_new(ctx, tirvo_varexp_literal, 0, nullptr, nullptr, nullptr,
-                                       result_size, loc);
+    tirvo_varexp *n =
+        tirvo_varexp_new(ctx, tirvo_varexp_literal, 0, nullptr, nullptr, nullptr, result_size, loc);
     if (n)
         n->value = value;
     return n;
@@ -116,8 +123,8 @@ tirvo_varexp *tirvo_varexp_new_literal(tirvo_compile_ctx *ctx, uint64_t value, i
 
 tirvo_varexp *tirvo_varexp_new_variable(tirvo_compile_ctx *ctx, tirvo_variable *var,
                                         const tirvo_location *loc) {
-    tirvo_varexp *n = tirvo_varexp_new(ctx, tirvo_varexp_variable, 0, nullptr, nullptr, nullptr,
-                                       var->size, loc);
+    tirvo_varexp *n =
+        tirvo_varexp_new(ctx, tirvo_varexp_variable, 0, nullptr, nullptr, nullptr, var->size, loc);
     if (n)
         n->variable = var;
     return n;
@@ -220,10 +227,10 @@ int tirvo_condition_attach(tirvo_compile_ctx *ctx, tirvo_branch *branch,
     // nothing to a main branch; a sub-expression's branch still ends its
     // instance.
     if (ok && add_cancel)
-        ok = append_expression(ctx, branch,
-                               r ? cancel_then(ctx, r, loc)
-                                 : tirvo_varexp_new(ctx, tirvo_varexp_cancel, 0, nullptr, nullptr,
-                                                    nullptr, 0, loc));
+        ok = append_expression(
+            ctx, branch,
+            r ? cancel_then(ctx, r, loc)
+              : tirvo_varexp_new(ctx, tirvo_varexp_cancel, 0, nullptr, nullptr, nullptr, 0, loc));
     else if (ok && r)
         ok = append_expression(ctx, branch, r);
     if (!ok) {

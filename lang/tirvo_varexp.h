@@ -123,11 +123,11 @@ struct tirvo_varexp {
 
 // One expression the matcher runs.
 struct tirvo_varexp_entry {
-    dl_list list;        // membership in the context's `varexp_entries`
-    int id;              // number in the order made, from 0
+    dl_list list;         // membership in the context's `varexp_entries`
+    int id;               // number in the order made, from 0
     tirvo_varexp *varexp; // the expression
-    tirvo_bycp *bycp;    // the byte-code program, made by the byte-code compiler
-    uint32_t bound;      // concurrent instances: 1 by default, 0-31, TIRVO_BOUND_UNLIMITED
+    tirvo_bycp *bycp;     // the byte-code program, made by the byte-code compiler
+    uint32_t bound;       // concurrent instances: 1 by default, 0-31, TIRVO_BOUND_UNLIMITED
 };
 
 // A condition while it is parsed.
@@ -146,8 +146,8 @@ const char *tirvo_varexp_oper_name(int oper);
 // ones null) and `result_size`, located at `loc`; null when the pool is
 // exhausted.
 tirvo_varexp *tirvo_varexp_new(tirvo_compile_ctx *ctx, tirvo_varexp_oper oper, int num_args,
-                               tirvo_varexp *a, tirvo_varexp *b, tirvo_varexp *c,
-                               int result_size, const tirvo_location *loc);
+                               tirvo_varexp *a, tirvo_varexp *b, tirvo_varexp *c, int result_size,
+                               const tirvo_location *loc);
 
 // A new literal node holding `value` with `result_size`; null when the pool
 // is exhausted.

@@ -34,7 +34,9 @@ struct cli_case {
     int status;
 };
 
-void PrintTo(const cli_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const cli_case &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class GrammarCli : public testing::TestWithParam<cli_case> {};
 

@@ -6,51 +6,21 @@
 #include "automata/tirvo_charset.h"
 #include "byc/tirvo_variable.h"
 #include "compiler/tirvo_compile_ctx.h"
+#include "lang/tirvo_parse.h"
 #include "lang/tirvo_parse_tree.h"
+#include "lang/tirvo_scanner.h"
 #include "lang/tirvo_varexp.h"
+#include "tests/lang/compiled.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <ostream>
-#include <regex>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-// A compile of `text` with -S and the options that `setup` applies; the
-// context stays alive for inspection.
-struct compiled {
-    tirvo_compile_ctx ctx;
-    int status;
-    std::string err; // everything the compile printed on the standard error stream
-
-    explicit compiled(const std::string &text, void (*setup)(tirvo_compile_ctx *) = nullptr) {
-        tirvo_charset_init_predefined();
-        tirvo_compile_ctx_init(&ctx);
-        tirvo_compile_set_syntax_check(&ctx);
-        FILE *f = std::tmpfile();
-        EXPECT_NE(f, nullptr);
-        if (!text.empty()) {
-            EXPECT_EQ(std::fwrite(text.data(), text.size(), 1, f), 1u);
-        }
-        std::rewind(f);
-        tirvo_compile_set_input(&ctx, f, "fp");
-        if (setup)
-            setup(&ctx);
-        testing::internal::CaptureStderr();
-        status = tirvo_compile_run(&ctx);
-        err = testing::internal::GetCapturedStderr();
-    }
-    ~compiled() { tirvo_compile_cleanup(&ctx); }
-    compiled(const compiled &) = delete;
-    compiled &operator=(const compiled &) = delete;
-};
 
 std::string set_text(const tirvo_charset *set, int n) {
     char *data = nullptr;
@@ -157,7 +127,8 @@ TEST_P(Trees, AreBuiltAsDocumented) {
     EXPECT_EQ(r.err, c.err);
     if (*c.tree) {
         ASSERT_EQ(r.status, 0);
-        EXPECT_EQ(r.ctx.main_entry, dl_list_entry(r.ctx.regex_entries.next, tirvo_regex_entry, list));
+        EXPECT_EQ(r.ctx.main_entry,
+                  dl_list_entry(r.ctx.regex_entries.next, tirvo_regex_entry, list));
         EXPECT_EQ(entries(&r.ctx), c.tree);
     } else {
         EXPECT_EQ(r.status, 1);
@@ -351,6 +322,43 @@ TEST(ManyEntries, WarnOnceAtTheEntryNumbered2048) {
                          "of concurrent instances limited with the current engine implementation "
                          "(only the first 2047 subexpressions supported)\n");
     EXPECT_EQ(r.ctx.num_regex_entries, 2049);
+}
+
+// The pool runs dry at every chunk in turn during the parse of a
+// fingerprint that uses every kind of record: the parse fails with the
+// memory error and leaves nothing behind that the cleanup cannot release.
+int chunks_left;
+
+void *limited_alloc(std::size_t n) {
+    return chunks_left-- > 0 ? std::malloc(n) : nullptr;
+}
+
+TEST(PoolExhaustion, FailsTheParseWithTheMemoryError) {
+    std::string text;
+    for (int i = 0; i < 300; ++i)
+        text += "(?I{" + std::to_string(i + 1) + "})a*[b-d\\w](?i:e|f){2}\\x41\\&\\x42.(?[x" +
+                std::to_string(i) +
+                "@8 += y ? 1 : 2, regex(g|h), record_marking{3}(k)])"
+                "(?>{2}(?{x == 1})m|n)(?{y == 0 -> z = 1, ignore})|";
+    text += "o";
+    int ok_at = -1;
+    for (int chunks = 0; chunks < 200 && ok_at < 0; ++chunks) {
+        tirvo_compile_ctx ctx;
+        tirvo_compile_ctx_init(&ctx);
+        tirvo_compile_set_quiet(&ctx);
+        tirvo_compile_set_input(&ctx, text_file(text), "fp");
+        chunks_left = chunks;
+        tirvo_pool_setup(&ctx.pool, limited_alloc, std::free);
+        testing::internal::CaptureStderr();
+        int result = tirvo_parse_setup(&ctx) == 0 ? tirvo_parse(&ctx) : -1;
+        testing::internal::GetCapturedStderr();
+        if (result == 0)
+            ok_at = chunks;
+        else
+            EXPECT_EQ(ctx.error, TIRVO_COMPILE_ERR_MEMORY) << chunks << " chunks";
+        tirvo_compile_cleanup(&ctx);
+    }
+    EXPECT_GT(ok_at, 20) << "the failures must hit the parse, not only its set-up";
 }
 
 } // namespace

@@ -4,43 +4,21 @@
 // rule at least once, and the trace tells which symbols each reduction took.
 #include "automata/tirvo_charset.h"
 #include "compiler/tirvo_compile_ctx.h"
+#include "tests/lang/compiled.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <map>
-#include <regex>
-#include <set>
 #include <sstream>
 #include <string>
 
 namespace {
 
-struct traced {
-    int status;
-    std::string err; // the trace and the messages
+// The pipeline's run of `text` with the trace on.
+struct traced : compiled {
+    explicit traced(const std::string &text) : compiled(text, tirvo_compile_set_parser_debug) {}
 };
-
-traced trace(const std::string &text) {
-    tirvo_charset_init_predefined();
-    tirvo_compile_ctx ctx;
-    tirvo_compile_ctx_init(&ctx);
-    tirvo_compile_set_syntax_check(&ctx);
-    tirvo_compile_set_parser_debug(&ctx);
-    FILE *f = std::tmpfile();
-    EXPECT_NE(f, nullptr);
-    if (!text.empty()) {
-        EXPECT_EQ(std::fwrite(text.data(), text.size(), 1, f), 1u);
-    }
-    std::rewind(f);
-    tirvo_compile_set_input(&ctx, f, "fp");
-    testing::internal::CaptureStderr();
-    traced t;
-    t.status = tirvo_compile_run(&ctx);
-    t.err = testing::internal::GetCapturedStderr();
-    tirvo_compile_cleanup(&ctx);
-    return t;
-}
 
 // State numbers and grammar line numbers come from the generated tables;
 // the texts around them, the rule numbers and the depth of the stack do not.
@@ -48,16 +26,23 @@ std::string normalised(const std::string &t) {
     std::istringstream lines(t);
     std::string line, s;
     while (std::getline(lines, line)) {
-        if (line.rfind("Stack now", 0) == 0)
-            line = std::regex_replace(line, std::regex(" [0-9]+"), " S");
-        line = std::regex_replace(line, std::regex("state [0-9]+"), "state S");
-        s += std::regex_replace(line, std::regex("\\(line [0-9]+\\)"), "(line L)") + "\n";
+        if (line.rfind("Stack now", 0) == 0) {
+            std::istringstream states(line.substr(9));
+            line = "Stack now";
+            for (std::string state; states >> state;)
+                line += " S";
+        } else if (line.rfind("Entering state ", 0) == 0) {
+            line = "Entering state S";
+        } else if (std::size_t at = line.find("(line "); at != std::string::npos) {
+            line = line.substr(0, at) + "(line L" + line.substr(line.find(')', at));
+        }
+        s += line + "\n";
     }
     return s;
 }
 
 TEST(Trace, OfOneCharacter) {
-    traced t = trace("a");
+    traced t("a");
     EXPECT_EQ(t.status, 0);
     EXPECT_EQ(normalised(t.err), "Starting parse\n"
                                  "Entering state S\n"
@@ -125,7 +110,7 @@ TEST(Trace, OfOneCharacter) {
 }
 
 TEST(Trace, OfASyntaxError) {
-    traced t = trace("(");
+    traced t("(");
     EXPECT_EQ(t.status, 1);
     EXPECT_EQ(normalised(t.err), "Starting parse\n"
                                  "Entering state S\n"
@@ -156,7 +141,7 @@ TEST(Trace, OfASyntaxError) {
 TEST(Trace, ReportsTheGrowthOfTheStack) {
     // Each "(" takes two entries (the token and the scope it opens), so 120
     // of them outgrow the first 200 entries once.
-    traced t = trace(std::string(120, '(') + "a" + std::string(120, ')'));
+    traced t(std::string(120, '(') + "a" + std::string(120, ')'));
     EXPECT_EQ(t.status, 0);
     std::size_t at = t.err.find("Stack size increased to 400\n");
     EXPECT_NE(at, std::string::npos);
@@ -164,23 +149,12 @@ TEST(Trace, ReportsTheGrowthOfTheStack) {
 }
 
 TEST(Parser, StackOfMoreThan10000EntriesIsMemoryExhausted) {
-    tirvo_charset_init_predefined();
-    tirvo_compile_ctx ctx;
-    tirvo_compile_ctx_init(&ctx);
-    tirvo_compile_set_syntax_check(&ctx);
-    const std::string text = std::string(5000, '(') + "a";
-    FILE *f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fwrite(text.data(), text.size(), 1, f), 1u);
-    std::rewind(f);
-    tirvo_compile_set_input(&ctx, f, "fp");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(tirvo_compile_run(&ctx), 1);
+    compiled r(std::string(5000, '(') + "a");
+    EXPECT_EQ(r.status, 1);
     // State 0 and 4999 pairs of "(" and its scope fill 9999 entries; the
     // 5000th "(" (offset 4999, located 5000-5001 as every token after a
     // one-byte token) is the 10000th, and the stack cannot grow further.
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "fp:1-1,5000-5001: memory exhausted\n");
-    tirvo_compile_cleanup(&ctx);
+    EXPECT_EQ(r.err, "fp:1-1,5000-5001: memory exhausted\n");
 }
 
 // The grammar's rules in the documented form: "lhs: (n) symbols ; (n) ...",
@@ -237,25 +211,45 @@ subexp: (211) TOK_SUBEXP_START subexp_bound precond mid-rule-210 regex ')' opt_s
 precond: (212) empty ; (213) TOK_CONDITION_START cond_condition '}' ')'
 )";
 
-// Rule number -> "lhs: symbols", mid-rule actions as "mid-rule: " and
-// their uses as "mid-rule".
+// The symbols of a rule as the tests compare them: mid-rule actions, written
+// "mid-rule-n" in the grammar and "$@n" in the trace, are "mid-rule".
+std::string symbols(const std::string &text) {
+    std::istringstream in(text);
+    std::string out;
+    for (std::string sym; in >> sym;) {
+        if (sym.rfind("mid-rule-", 0) == 0 || sym.rfind("$@", 0) == 0)
+            sym = "mid-rule";
+        out += (out.empty() ? "" : " ") + sym;
+    }
+    return out == "empty" ? "" : out;
+}
+
+// Rule number -> "lhs: symbols"; a mid-rule action is "mid-rule: ".
 std::map<int, std::string> documented_rules() {
     std::map<int, std::string> rules;
     std::istringstream lines(grammar);
     std::string line;
-    const std::regex alt("\\((\\d+)\\) ([^;]*[^; ])");
     while (std::getline(lines, line)) {
         const std::string lhs = line.substr(0, line.find(':'));
-        for (std::sregex_iterator i(line.begin(), line.end(), alt), end; i != end; ++i) {
-            std::string rhs = (*i)[2];
-            std::smatch mid;
-            if (std::regex_search(rhs, mid, std::regex("mid-rule-(\\d+)")))
-                rules[std::stoi(mid[1])] = "mid-rule: ";
-            rhs = std::regex_replace(rhs, std::regex("mid-rule-\\d+"), "mid-rule");
-            rules[std::stoi((*i)[1])] = lhs + ": " + (rhs == "empty" ? "" : rhs);
+        for (std::size_t at = line.find('('); at != std::string::npos;) {
+            const std::size_t close = line.find(") ", at);
+            const int n = std::stoi(line.substr(at + 1, close - at - 1));
+            const std::size_t end = line.find(" ; (", close);
+            const std::string rhs = line.substr(
+                close + 2, end == std::string::npos ? std::string::npos : end - close - 2);
+            if (std::size_t mid = rhs.find("mid-rule-"); mid != std::string::npos)
+                rules[std::stoi(rhs.substr(mid + 9))] = "mid-rule: ";
+            rules[n] = lhs + ": " + symbols(rhs);
+            at = end == std::string::npos ? end : end + 3;
         }
     }
     return rules;
+}
+
+// The name in a trace symbol "token NAME (: )" or "nterm NAME (: )".
+std::string symbol_name(const std::string &s) {
+    const std::size_t from = s.find(' ') + 1;
+    return s.substr(from, s.rfind(" (: )") - from);
 }
 
 // What the trace shows of every reduction: trace number + 1 -> "lhs:
@@ -268,25 +262,22 @@ void collect_reductions(const std::string &trace, std::map<int, std::string> *se
     std::string rhs;
     auto flush = [&](const std::string &lhs) {
         if (rule >= 0)
-            (*seen)[rule + 1] = lhs + ": " + rhs;
+            (*seen)[rule + 1] = lhs + ": " + symbols(rhs);
         rule = -1;
     };
-    const std::regex reducing("Reducing stack by rule (\\d+) \\(line \\d+\\):");
-    const std::regex symbol("   \\$\\d+ = (?:token|nterm) (.*) \\(: \\)");
-    const std::regex result("-> \\$\\$ = nterm (.*) \\(: \\)");
-    const std::regex mid("\\$@\\d+");
-    std::smatch m;
+    const std::string reducing = "Reducing stack by rule ";
+    const std::string result = "-> $$ = ";
     while (std::getline(lines, line)) {
         if (line.rfind("fp:", 0) == 0)
             continue; // a message of the action, printed before its result
-        if (std::regex_match(line, m, reducing)) {
+        if (line.rfind(reducing, 0) == 0) {
             flush("?");
-            rule = std::stoi(m[1]);
+            rule = std::stoi(line.substr(reducing.size()));
             rhs.clear();
-        } else if (rule >= 0 && std::regex_match(line, m, symbol)) {
-            rhs += (rhs.empty() ? "" : " ") + std::regex_replace(std::string(m[1]), mid, "mid-rule");
-        } else if (rule >= 0 && std::regex_match(line, m, result)) {
-            flush(std::regex_replace(std::string(m[1]), mid, "mid-rule"));
+        } else if (rule >= 0 && line.rfind("   $", 0) == 0) {
+            rhs += " " + symbol_name(line.substr(line.find(" = ") + 3));
+        } else if (rule >= 0 && line.rfind(result, 0) == 0) {
+            flush(symbols(symbol_name(line.substr(result.size()))));
         } else {
             flush("?");
         }
@@ -318,7 +309,7 @@ TEST(RuleNumbers, AreTheDocumentedOnes) {
     };
     std::map<int, std::string> seen;
     for (const char *fp : fingerprints) {
-        traced t = trace(fp);
+        traced t(fp);
         EXPECT_EQ(t.status, std::string(fp) == "(" ? 1 : 0) << fp << "\n" << t.err;
         collect_reductions(t.err, &seen);
     }

@@ -57,11 +57,12 @@ TEST(VariableRegistry, KeepsOneRecordPerNameScopeAndSize) {
     EXPECT_EQ(x8->id, 1);
     EXPECT_EQ(sx->id, 2);
     EXPECT_EQ(r.ctx.num_variables, 3);
-    const std::string block = "warning: variable name \"x\" used with different size and/or scope\n";
+    const std::string block =
+        "warning: variable name \"x\" used with different size and/or scope\n";
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              block + "fp:1-1,0-1: first occurence\nfp:1-1,10-11: the other occurence\n" +
-                  block + "fp:1-1,0-1: first occurence\nfp:1-1,20-21: the other occurence\n" +
-                  block + "fp:1-1,10-11: first occurence\nfp:1-1,20-21: the other occurence\n");
+              block + "fp:1-1,0-1: first occurence\nfp:1-1,10-11: the other occurence\n" + block +
+                  "fp:1-1,0-1: first occurence\nfp:1-1,20-21: the other occurence\n" + block +
+                  "fp:1-1,10-11: first occurence\nfp:1-1,20-21: the other occurence\n");
 }
 
 TEST(VariableRegistry, ListsLocalsFirstThenByBytesOfTheNameThenBySize) {
