@@ -809,6 +809,8 @@ v_exp:
   | TOK_PARSE_OCT '(' v_exp_any ')' { NEED($$ = NODE(parse_oct, 1, $3, nullptr, nullptr, 64), @$); }
   | TOK_PARSE_INT '(' v_exp_any ')' { NEED($$ = NODE(parse_int, 1, $3, nullptr, nullptr, 64), @$); }
   | TOK_REGEX subexp_bound '(' {
+        /* The argument is a scope of its own, like a group: modifiers set in
+           it end with it. */
         CHECK(tirvo_group_open(ctx, 0, 0, &@3) == 0);
     } regex ')' {
         CHECK(tirvo_group_close(ctx, &@$) == 0);

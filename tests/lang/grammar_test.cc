@@ -226,6 +226,8 @@ const tree_case structure[] = {
     {"x(?[regex(a(?[regex(b)]))])(?>c)",
      "0:0=x<1:1:subexp#2/0><2:1:subexp#3/0> ; 1:1=b ; 2:1=a<0:1:subexp#1/0> ; "
      "3:1=c<3:1:cancel/0>", ""},
+    // Modifiers set in a regex argument end with it.
+    {"(?[regex((?i)a)])b", "0:0=<0:1:subexp#1/0>b ; 1:1=[Aa]", ""},
     {"(?[record_marking*(a|b), regex{0}(c)])",
      "0:0=<0:1:,/0(record_marking#1/0,subexp#2/0)> ; 1:*=a|b ; 2:0=c", ""},
     // A sub-expression of several branches is one branch holding them as a
