@@ -120,19 +120,19 @@ void tirvo_eng_set_debug_switches(tirvo_eng_debug_switch_fn exec,
 
 /* The settings as the engine reads them. Written only by the setters above. */
 struct tirvo_eng_settings_record {
-    FILE *error_stream;                     /* error messages, or null */
-    FILE *warning_stream;                   /* warnings, or null */
-    FILE *debug_stream;                     /* debug output, or null */
-    int debug;                              /* 1 while debug output is on */
-    int print_addresses;                    /* 1: traces print list addresses */
-    uint32_t major;                         /* $major */
-    uint32_t minor;                         /* $minor */
-    uint32_t patch;                         /* $patch */
-    uint32_t build;                         /* $build */
-    uint32_t fpver;                         /* $fpver, the language version */
-    tirvo_eng_dport_fn dport_fn;            /* destination-port provider, or null */
-    void *dport_arg;                        /* its argument */
-    tirvo_eng_debug_switch_fn exec_switch;  /* handler switch of tirvo_eng_exec, or null */
+    FILE *error_stream;                       /* error messages, or null */
+    FILE *warning_stream;                     /* warnings, or null */
+    FILE *debug_stream;                       /* debug output, or null */
+    int debug;                                /* 1 while debug output is on */
+    int print_addresses;                      /* 1: traces print list addresses */
+    uint32_t major;                           /* $major */
+    uint32_t minor;                           /* $minor */
+    uint32_t patch;                           /* $patch */
+    uint32_t build;                           /* $build */
+    uint32_t fpver;                           /* $fpver, the language version */
+    tirvo_eng_dport_fn dport_fn;              /* destination-port provider, or null */
+    void *dport_arg;                          /* its argument */
+    tirvo_eng_debug_switch_fn exec_switch;    /* handler switch of tirvo_eng_exec, or null */
     tirvo_eng_debug_switch_fn special_switch; /* the same of tirvo_eng_exec_special */
 };
 

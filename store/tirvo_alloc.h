@@ -71,11 +71,10 @@ enum tirvo_alloc_kind {
 void tirvo_set_allocators(
     tirvo_obtain_fn fingerprint_obtain, tirvo_release_fn fingerprint_release,
     tirvo_obtain_fn variables_obtain, tirvo_release_fn variables_release,
-    tirvo_obtain_fn bycps_obtain, tirvo_release_fn bycps_release,
-    tirvo_obtain_fn dfas_obtain, tirvo_release_fn dfas_release,
-    tirvo_obtain_fn variable_name_obtain, tirvo_release_fn variable_name_release,
-    tirvo_obtain_fn code_obtain, tirvo_release_fn code_release,
-    tirvo_obtain_fn relocs_obtain, tirvo_release_fn relocs_release,
+    tirvo_obtain_fn bycps_obtain, tirvo_release_fn bycps_release, tirvo_obtain_fn dfas_obtain,
+    tirvo_release_fn dfas_release, tirvo_obtain_fn variable_name_obtain,
+    tirvo_release_fn variable_name_release, tirvo_obtain_fn code_obtain,
+    tirvo_release_fn code_release, tirvo_obtain_fn relocs_obtain, tirvo_release_fn relocs_release,
     tirvo_obtain_fn file_name_obtain, tirvo_release_fn file_name_release,
     tirvo_obtain_fn inflate_obtain, tirvo_release_fn inflate_release,
     tirvo_obtain_fn situations_obtain, tirvo_release_fn situations_release,
@@ -86,13 +85,13 @@ void tirvo_set_allocators(
     tirvo_obtain_fn reloc_var_obtain, tirvo_release_fn reloc_var_release,
     tirvo_obtain_fn reloc_var_name_obtain, tirvo_release_fn reloc_var_name_release,
     tirvo_obtain_fn matchable_obtain, tirvo_release_fn matchable_release,
-    tirvo_obtain_fn agent_obtain, tirvo_release_fn agent_release,
-    tirvo_obtain_fn eng_ctx_obtain, tirvo_release_fn eng_ctx_release,
-    tirvo_obtain_fn local_frame_obtain, tirvo_release_fn local_frame_release,
-    tirvo_obtain_fn arena_block_obtain, tirvo_release_fn arena_block_release,
-    tirvo_obtain_fn kept_22_obtain, tirvo_release_fn kept_22_release,
-    tirvo_obtain_fn kept_23_obtain, tirvo_release_fn kept_23_release,
-    tirvo_obtain_fn reverse_map_obtain, tirvo_release_fn reverse_map_release);
+    tirvo_obtain_fn agent_obtain, tirvo_release_fn agent_release, tirvo_obtain_fn eng_ctx_obtain,
+    tirvo_release_fn eng_ctx_release, tirvo_obtain_fn local_frame_obtain,
+    tirvo_release_fn local_frame_release, tirvo_obtain_fn arena_block_obtain,
+    tirvo_release_fn arena_block_release, tirvo_obtain_fn kept_22_obtain,
+    tirvo_release_fn kept_22_release, tirvo_obtain_fn kept_23_obtain,
+    tirvo_release_fn kept_23_release, tirvo_obtain_fn reverse_map_obtain,
+    tirvo_release_fn reverse_map_release);
 
 /* Obtains `size` bytes through the pair of `kind`; null when there are none.
  * Asserts that `kind` is one of the 24 kinds. */

@@ -10,9 +10,9 @@
 #include "store/tirvo_load_stream.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -187,8 +187,7 @@ int load_header(load_ctx *c) {
         return tirvo_load_error_memory;
     c->fp = fp;
     fp->load_serial = load_counter.fetch_add(1, std::memory_order_relaxed);
-    fp->file_name =
-        copy_text(tirvo_alloc_kind_file_name, c->file_name, std::strlen(c->file_name));
+    fp->file_name = copy_text(tirvo_alloc_kind_file_name, c->file_name, std::strlen(c->file_name));
     if (!fp->file_name)
         return tirvo_load_error_memory;
 
@@ -222,17 +221,17 @@ int load_header(load_ctx *c) {
 
 int allocate_tables(tirvo_fingerprint *fp) {
     void *table;
-    int err = obtain_table(tirvo_alloc_kind_variables, fp->num_variables,
-                           sizeof(tirvo_fp_variable), &table);
+    int err = obtain_table(tirvo_alloc_kind_variables, fp->num_variables, sizeof(tirvo_fp_variable),
+                           &table);
     fp->variables = static_cast<tirvo_fp_variable *>(table);
     if (!err) {
-        err = obtain_table(tirvo_alloc_kind_bycps, fp->num_byc_progs, sizeof(tirvo_fp_bycp),
-                           &table);
+        err =
+            obtain_table(tirvo_alloc_kind_bycps, fp->num_byc_progs, sizeof(tirvo_fp_bycp), &table);
         fp->bycps = static_cast<tirvo_fp_bycp *>(table);
     }
     if (!err) {
-        err = obtain_table(tirvo_alloc_kind_situations, fp->num_situations, sizeof(int32_t),
-                           &table);
+        err =
+            obtain_table(tirvo_alloc_kind_situations, fp->num_situations, sizeof(int32_t), &table);
         fp->situations = static_cast<int32_t *>(table);
     }
     if (!err) {
@@ -541,8 +540,8 @@ int read_ids(load_ctx *c, dfa_layout *l, vabo_iter *it, int32_t state, state_dat
     const bool low = c->fp->low_level_dfa;
     const size_t num = d->record.num_ids;
     const bool inside = l->used + 4 * num < STATE_RECORD_SIZE;
-    d->record.ids_offset = inside ? static_cast<uint32_t>(STATE_RECORD_SIZE * state + l->used)
-                                  : overflow_offset(l);
+    d->record.ids_offset =
+        inside ? static_cast<uint32_t>(STATE_RECORD_SIZE * state + l->used) : overflow_offset(l);
     uint8_t *room = reinterpret_cast<uint8_t *>(&d->record) + l->used;
     for (size_t i = 0; i < num; ++i) {
         int32_t id;
@@ -770,8 +769,7 @@ int load_dfa(load_ctx *c, int32_t id) {
 int read_back(load_ctx *c) {
     tirvo_fingerprint *fp = c->fp;
     if (std::fflush(fp->tmp_file) != 0) {
-        tirvo_load_message("could not write to file %s: %s\n", fp->mmap_file,
-                           std::strerror(errno));
+        tirvo_load_message("could not write to file %s: %s\n", fp->mmap_file, std::strerror(errno));
         return tirvo_load_error_tmp_write;
     }
     fp->data_size = c->tmp_bytes;

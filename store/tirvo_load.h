@@ -69,23 +69,23 @@ extern "C" {
 /* Results of a load. The texts are those of tirvo_load_error_text. Codes
  * 1, 10, 13, 15 and 16 are never produced by this loader. */
 enum tirvo_load_error {
-    tirvo_load_error_success = 0,         /* "Success" */
-    tirvo_load_error_header_buffer = 1,   /* "Internal error: too short buffer for record header" */
-    tirvo_load_error_record_buffer = 2,   /* "Too short buffer for record" */
-    tirvo_load_error_record_header = 3,   /* "Invalid record header" */
-    tirvo_load_error_eof = 4,             /* "Unexpected end of file" */
-    tirvo_load_error_read = 5,            /* "File read error" */
-    tirvo_load_error_decode = 6,          /* "Decoding error" */
-    tirvo_load_error_inflate = 7,         /* "Decompressing error" */
-    tirvo_load_error_memory = 8,          /* "Memory allocation failed" */
-    tirvo_load_error_internal = 9,        /* "Internal error" */
-    tirvo_load_error_tmp_open = 10,       /* "Could not open temporary file." */
-    tirvo_load_error_tmp_write = 11,      /* "Could not write to temporary file." */
-    tirvo_load_error_tmp_read = 12,       /* "Could not read from temporary file." */
-    tirvo_load_error_tmp_unlink = 13,     /* "Could not unlink temporary file." */
-    tirvo_load_error_old_format = 14,     /* "Old DFA format detected (...)" */
-    tirvo_load_error_old_decode = 15,     /* "Decoding error in old format DFA file" */
-    tirvo_load_error_old_buffer = 16      /* "Too short buffer for old DFA file record" */
+    tirvo_load_error_success = 0,       /* "Success" */
+    tirvo_load_error_header_buffer = 1, /* "Internal error: too short buffer for record header" */
+    tirvo_load_error_record_buffer = 2, /* "Too short buffer for record" */
+    tirvo_load_error_record_header = 3, /* "Invalid record header" */
+    tirvo_load_error_eof = 4,           /* "Unexpected end of file" */
+    tirvo_load_error_read = 5,          /* "File read error" */
+    tirvo_load_error_decode = 6,        /* "Decoding error" */
+    tirvo_load_error_inflate = 7,       /* "Decompressing error" */
+    tirvo_load_error_memory = 8,        /* "Memory allocation failed" */
+    tirvo_load_error_internal = 9,      /* "Internal error" */
+    tirvo_load_error_tmp_open = 10,     /* "Could not open temporary file." */
+    tirvo_load_error_tmp_write = 11,    /* "Could not write to temporary file." */
+    tirvo_load_error_tmp_read = 12,     /* "Could not read from temporary file." */
+    tirvo_load_error_tmp_unlink = 13,   /* "Could not unlink temporary file." */
+    tirvo_load_error_old_format = 14,   /* "Old DFA format detected (...)" */
+    tirvo_load_error_old_decode = 15,   /* "Decoding error in old format DFA file" */
+    tirvo_load_error_old_buffer = 16    /* "Too short buffer for old DFA file record" */
 };
 
 /* Relocation types (`tirvo_fp_reloc.type`). */
@@ -97,7 +97,7 @@ enum tirvo_fp_reloc_type {
 
 /* Bits of `tirvo_fp_state.flags`. */
 enum tirvo_fp_state_flag {
-    tirvo_fp_state_flag_cannot_match = 1,             /* no match can follow */
+    tirvo_fp_state_flag_cannot_match = 1,              /* no match can follow */
     tirvo_fp_state_flag_matching_next_state_exists = 2 /* low-level DFA only */
 };
 
@@ -106,12 +106,12 @@ enum tirvo_fp_state_flag {
 
 /* Limits that a file must respect; they keep every offset of `data` within
  * 32 bits and every table small whatever the counts of a file claim. */
-#define TIRVO_FP_MAX_DFAS 65536           /* DFAs: contexts index them in 16 bits */
-#define TIRVO_FP_MAX_BYC_PROGS 65536      /* programs: contexts index them in 16 bits */
-#define TIRVO_FP_MAX_VARIABLES 65536      /* variables of one file */
-#define TIRVO_FP_MAX_SITUATIONS 1048576   /* situations of one file */
-#define TIRVO_FP_MAX_STATES 16777216      /* states of one DFA */
-#define TIRVO_FP_MAX_STACK_SIZE 1020      /* bytes of a program's stack: 255 cells */
+#define TIRVO_FP_MAX_DFAS 65536         /* DFAs: contexts index them in 16 bits */
+#define TIRVO_FP_MAX_BYC_PROGS 65536    /* programs: contexts index them in 16 bits */
+#define TIRVO_FP_MAX_VARIABLES 65536    /* variables of one file */
+#define TIRVO_FP_MAX_SITUATIONS 1048576 /* situations of one file */
+#define TIRVO_FP_MAX_STATES 16777216    /* states of one DFA */
+#define TIRVO_FP_MAX_STACK_SIZE 1020    /* bytes of a program's stack: 255 cells */
 
 /* One variable of a file. */
 typedef struct tirvo_fp_variable {
@@ -172,30 +172,30 @@ typedef struct tirvo_fp_state {
 
 /* Count information of a count state, 48 bytes in the overflow area. */
 typedef struct tirvo_fp_count {
-    uint32_t count;       /* the count value */
-    uint32_t reserved;    /* 0 */
-    uint8_t charset[40];  /* the counted symbols: five 64-bit little-endian words, symbol c is
-                             bit c % 64 of word c / 64 (bit c % 8 of byte c / 8) */
+    uint32_t count;      /* the count value */
+    uint32_t reserved;   /* 0 */
+    uint8_t charset[40]; /* the counted symbols: five 64-bit little-endian words, symbol c is
+                            bit c % 64 of word c / 64 (bit c % 8 of byte c / 8) */
 } tirvo_fp_count;
 
 /* A loaded fingerprint file. Every table is zeroed before it is filled. */
 typedef struct tirvo_fingerprint {
-    unsigned low_level_dfa : 1;  /* compiled for a low-level DFA */
-    int32_t num_variables;       /* number of variables */
+    unsigned low_level_dfa : 1;   /* compiled for a low-level DFA */
+    int32_t num_variables;        /* number of variables */
     tirvo_fp_variable *variables; /* indexed by variable id; null when none */
-    int32_t num_byc_progs;       /* number of programs */
-    tirvo_fp_bycp *bycps;        /* indexed by program id; null when none */
-    int32_t num_situations;      /* number of situations */
-    int32_t *situations;         /* situation ids sorted ascending (signed); null when none */
-    int32_t num_dfas;            /* number of DFAs */
-    tirvo_fp_dfa *dfas;          /* indexed by DFA id; null when none */
-    char *file_name;             /* copy of the name the file was loaded under */
-    uint64_t load_serial;        /* this load's number, from a process-wide counter from 0 */
-    int32_t file_id;             /* the file id given at compile time */
-    char *mmap_file;             /* name of the temporary file; null after the load */
-    FILE *tmp_file;              /* the temporary file; null after the load */
-    uint8_t *data;               /* tables, state records and overflow areas of all DFAs */
-    size_t data_size;            /* bytes of `data` */
+    int32_t num_byc_progs;        /* number of programs */
+    tirvo_fp_bycp *bycps;         /* indexed by program id; null when none */
+    int32_t num_situations;       /* number of situations */
+    int32_t *situations;          /* situation ids sorted ascending (signed); null when none */
+    int32_t num_dfas;             /* number of DFAs */
+    tirvo_fp_dfa *dfas;           /* indexed by DFA id; null when none */
+    char *file_name;              /* copy of the name the file was loaded under */
+    uint64_t load_serial;         /* this load's number, from a process-wide counter from 0 */
+    int32_t file_id;              /* the file id given at compile time */
+    char *mmap_file;              /* name of the temporary file; null after the load */
+    FILE *tmp_file;               /* the temporary file; null after the load */
+    uint8_t *data;                /* tables, state records and overflow areas of all DFAs */
+    size_t data_size;             /* bytes of `data` */
 } tirvo_fingerprint;
 
 /* Opens `file_name` for reading in binary mode and loads it with

@@ -92,8 +92,7 @@ int tirvo_load_stream_open(tirvo_load_stream *s, FILE *file, const char *file_na
     errno = 0;
     if (std::fread(magic, 1, sizeof magic, file) != sizeof magic) {
         const int err = errno;
-        tirvo_load_message("Could not read file %s: %s (%d)\n", file_name, std::strerror(err),
-                           err);
+        tirvo_load_message("Could not read file %s: %s (%d)\n", file_name, std::strerror(err), err);
         return tirvo_load_error_read;
     }
     if (std::fseek(file, -4, SEEK_CUR) != 0) {
@@ -103,9 +102,9 @@ int tirvo_load_stream_open(tirvo_load_stream *s, FILE *file, const char *file_na
     }
     s->old_format = std::memcmp(magic, old_magic, sizeof magic) == 0;
 
-    s->block = static_cast<uint8_t *>(tirvo_obtain(
-        tirvo_alloc_kind_inflate,
-        TIRVO_LOAD_CHUNK_SIZE + TIRVO_LOAD_WINDOW_SIZE + TIRVO_LOAD_SCRATCH_SIZE));
+    s->block = static_cast<uint8_t *>(
+        tirvo_obtain(tirvo_alloc_kind_inflate,
+                     TIRVO_LOAD_CHUNK_SIZE + TIRVO_LOAD_WINDOW_SIZE + TIRVO_LOAD_SCRATCH_SIZE));
     if (!s->block)
         return tirvo_load_error_memory;
     s->chunk = s->block;

@@ -11,6 +11,10 @@ namespace {
 // of that need a little more.
 constexpr size_t RECORD_BUF_SIZE = 70000;
 
+// Opcodes of the sample programs.
+constexpr uint8_t OP_SUBDFA = 20, OP_PUSH32_LIT = 24, OP_COPY32_TO32 = 29, OP_SKIP_VARBIT_Z = 36,
+                  OP_SID_LIT = 55;
+
 void check(int result, const char *what) {
     if (result != 0) {
         std::fprintf(stderr, "fp_test_file: %s failed: %d\n", what, result);
@@ -113,8 +117,7 @@ std::string fp_test_header_record(const fp_test_file &f) {
     fp_test_record_i32(&r, LN_TIRVO_NUM_DFAS, or_size(f.num_dfas, f.dfas.size()));
     fp_test_record_i32(&r, LN_TIRVO_NUM_VARIABLES, or_size(f.num_variables, f.variables.size()));
     fp_test_record_i32(&r, LN_TIRVO_NUM_BYC_PROGS, or_size(f.num_byc_progs, f.programs.size()));
-    fp_test_record_i32(&r, LN_TIRVO_NUM_SITUATIONS,
-                       or_size(f.num_situations, f.situations.size()));
+    fp_test_record_i32(&r, LN_TIRVO_NUM_SITUATIONS, or_size(f.num_situations, f.situations.size()));
     fp_test_record_bool(&r, LN_TIRVO_LOW_LEVEL_DFA, f.low_level);
     return fp_test_record_end(&r);
 }
@@ -171,9 +174,8 @@ std::string fp_test_state_record(const fp_test_dfa &d, const fp_test_state &s, b
     }
     if (s.type == 3)
         fp_test_record_i32(&r, LN_TIRVO_STATE_COUNT, s.count);
-    const int k = s.entry_bytes >= 0
-                      ? s.entry_bytes
-                      : fp_test_entry_bytes(or_size(d.num_states, d.states.size()));
+    const int k = s.entry_bytes >= 0 ? s.entry_bytes
+                                     : fp_test_entry_bytes(or_size(d.num_states, d.states.size()));
     std::vector<uint8_t> vec;
     for (uint32_t target : s.next)
         for (int b = 0; b < k; ++b)
@@ -227,4 +229,77 @@ fp_test_dfa fp_test_self_loop_dfa(int32_t num_states, bool low_level) {
         d.states[static_cast<size_t>(i)].type = low_level ? 1 : 2;
     }
     return d;
+}
+
+fp_test_state fp_test_plain_state(int32_t id, uint32_t dflt,
+                                  std::vector<std::pair<uint32_t, uint32_t>> moves,
+                                  std::vector<int32_t> ids) {
+    fp_test_state s;
+    s.id = id;
+    s.type = 2;
+    s.next.assign(260, dflt);
+    for (auto [symbol, target] : moves)
+        s.next[symbol] = target;
+    s.ids = std::move(ids);
+    return s;
+}
+
+fp_test_file fp_test_sample_file() {
+    fp_test_file f;
+    f.file_id = 7;
+    f.variables = {{"count", 2, false, 8}, {"x", 0, true, 32}, {"flag", 1, false, 1}};
+    f.situations = {30, -5, 7};
+
+    fp_test_program p0;
+    p0.id = 0;
+    p0.location = {3, 4, 3, 17};
+    p0.code = {OP_PUSH32_LIT, 5, 0, 0, 0, OP_COPY32_TO32, 0, 0, 0, OP_SID_LIT, 30, 0, 0, 0};
+    p0.required_stack_size = 4;
+    p0.bound = -1;
+    p0.relocs = {{3, 6, 0}, {1, 10, 0}};
+
+    fp_test_program p1;
+    p1.id = 1;
+    p1.has_location = false;
+    // SKIP_VARBIT_Z flag FW 4 (to the end); SUBDFA 1.
+    p1.code = {OP_SKIP_VARBIT_Z, 0, 0, 0, 4, 0, 0, OP_SUBDFA, 1, 0, 0};
+    p1.required_stack_size = 0;
+    p1.bound = 2;
+    p1.relocs = {{3, 1, 1}, {2, 8, 0}};
+
+    fp_test_program p2;
+    p2.id = 2;
+    p2.location = {5, 1, 6, 2};
+
+    f.programs = {p0, p1, p2};
+
+    fp_test_dfa d0;
+    d0.id = 0;
+    d0.location = {1, 1, 1, 20};
+    d0.plain = 2;
+    d0.initial = 0;
+    d0.bound = 3;
+    fp_test_state count_state;
+    count_state.id = 2;
+    count_state.type = 3;
+    count_state.ids = {0, 1, 2};
+    count_state.count = 5;
+    count_state.runs = {{48, 10}, {250, 20}};
+    fp_test_state unknown;
+    unknown.id = 3;
+    unknown.type = 7;
+    d0.states = {fp_test_plain_state(0, 0, {{97, 1}, {257, 3}}),
+                 fp_test_plain_state(1, 2, {}, {0, 1}), count_state, unknown};
+
+    fp_test_dfa d1;
+    d1.id = 1;
+    d1.has_location = false;
+    d1.plain = 1;
+    d1.bound = -1;
+    fp_test_state single;
+    single.id = 0;
+    d1.states = {single};
+
+    f.dfas = {d0, d1};
+    return f;
 }

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A count field that takes the number of elements the description holds.
@@ -141,5 +142,28 @@ std::string fp_test_zlib(const std::string &raw);
 // where it is on every symbol; all states are plain. Tests give some states
 // targets of their own. Keeps files of many states small.
 fp_test_dfa fp_test_self_loop_dfa(int32_t num_states, bool low_level);
+
+// A state of type 2 with targets for all 260 symbols: `dflt` everywhere
+// except the pairs of `moves` (symbol, target); `ids` are its program ids.
+fp_test_state fp_test_plain_state(int32_t id, uint32_t dflt,
+                                  std::vector<std::pair<uint32_t, uint32_t>> moves = {},
+                                  std::vector<int32_t> ids = {});
+
+// A file with a bit of everything, valid as it stands: file id 7; three
+// variables in the file order 2 ("count", local, 8 bits), 0 ("x", shared, 32)
+// and 1 ("flag", local, 1); the situations 30, -5, 7; three programs:
+//   0 at 3-3,4-17: PUSH32_LIT 5; COPY32_TO32 x; SID_LIT 30 (relocations:
+//     variable x at 6, situation literal at 10), stack 4, bound -1;
+//   1 without location: SKIP_VARBIT_Z flag FW 4; SUBDFA 1 (relocations:
+//     variable flag at 1, regex entry at 8), stack 0, bound 2;
+//   2 at 5-6,1-2: empty;
+// and two DFAs:
+//   0 at 1-1,1-20, 4 states, 2 plain, initial 0, bound 3: state 0 goes to 1
+//     on 'a' and to 3 on the symbol 257, else stays; state 1 has programs 0
+//     and 1 and goes to 2 on every symbol; state 2 is a count state (count 5
+//     over the runs 48+10 and 250+20) with programs 0, 1, 2 and an empty
+//     vector; state 3 has the unknown type 7;
+//   1 without location: a single state with an empty vector, bound -1.
+fp_test_file fp_test_sample_file();
 
 #endif

@@ -16,88 +16,7 @@
 namespace {
 
 // Opcodes used by the programs of the tests.
-constexpr uint8_t OP_SUBDFA = 20, OP_PUSH32_LIT = 24, OP_COPY32_TO32 = 29, OP_PUSH8_TO32 = 32,
-                  OP_SKIP_VARBIT_Z = 36, OP_LCOPY32_TO32 = 41, OP_SID_LIT = 55;
-
-// A DFA state of type 2 with the given targets for all 260 symbols: `dflt`
-// everywhere except the pairs of `moves` (symbol, target).
-fp_test_state plain_state(int32_t id, uint32_t dflt,
-                          std::vector<std::pair<uint32_t, uint32_t>> moves = {},
-                          std::vector<int32_t> ids = {}) {
-    fp_test_state s;
-    s.id = id;
-    s.type = 2;
-    s.next.assign(260, dflt);
-    for (auto [symbol, target] : moves)
-        s.next[symbol] = target;
-    s.ids = std::move(ids);
-    return s;
-}
-
-// The file most tests start from: three variables (in file order 2, 0, 1),
-// three unsorted situations, three programs (one with every relocation
-// type, one without a location, one empty) and two DFAs: one of four states
-// (plain, with two program ids, a count state with three ids and a state of
-// an unknown type) and one of a single state.
-fp_test_file full_file() {
-    fp_test_file f;
-    f.file_id = 7;
-    f.variables = {{"count", 2, false, 8}, {"x", 0, true, 32}, {"flag", 1, false, 1}};
-    f.situations = {30, -5, 7};
-
-    fp_test_program p0;
-    p0.id = 0;
-    p0.location = {3, 4, 3, 17};
-    p0.code = {OP_PUSH32_LIT, 5, 0, 0, 0, OP_COPY32_TO32, 0, 0, 0, OP_SID_LIT, 30, 0, 0, 0};
-    p0.required_stack_size = 4;
-    p0.bound = -1;
-    p0.relocs = {{3, 6, 0}, {1, 10, 0}};
-
-    fp_test_program p1;
-    p1.id = 1;
-    p1.has_location = false;
-    // SKIP_VARBIT_Z flag FW 4 (to the end); SUBDFA 1.
-    p1.code = {OP_SKIP_VARBIT_Z, 0, 0, 0, 4, 0, 0, OP_SUBDFA, 1, 0, 0};
-    p1.required_stack_size = 0;
-    p1.bound = 2;
-    p1.relocs = {{3, 1, 1}, {2, 8, 0}};
-
-    fp_test_program p2;
-    p2.id = 2;
-    p2.location = {5, 1, 6, 2};
-
-    f.programs = {p0, p1, p2};
-
-    fp_test_dfa d0;
-    d0.id = 0;
-    d0.location = {1, 1, 1, 20};
-    d0.plain = 2;
-    d0.initial = 0;
-    d0.bound = 3;
-    fp_test_state count_state;
-    count_state.id = 2;
-    count_state.type = 3;
-    count_state.ids = {0, 1, 2};
-    count_state.count = 5;
-    count_state.runs = {{48, 10}, {250, 20}};
-    fp_test_state unknown;
-    unknown.id = 3;
-    unknown.type = 7;
-    d0.states = {plain_state(0, 0, {{97, 1}, {257, 3}}), plain_state(1, 2, {}, {0, 1}),
-                 count_state, unknown};
-
-    fp_test_dfa d1;
-    d1.id = 1;
-    d1.has_location = false;
-    d1.plain = 1;
-    d1.bound = -1;
-    fp_test_state single;
-    single.id = 0;
-    d1.states = {single};
-
-    f.dfas = {d0, d1};
-    return f;
-}
+constexpr uint8_t OP_PUSH32_LIT = 24, OP_COPY32_TO32 = 29, OP_LCOPY32_TO32 = 41;
 
 // ---------------------------------------------------------------------------
 
@@ -155,7 +74,7 @@ TEST_F(loader_fixture, HeaderOnlyFileLoadsFromGzipAndZlib) {
 
 TEST_F(loader_fixture, VariablesSituationsAndProgramsAreLoadedByIdAndSorted) {
     fp_holder fp;
-    ASSERT_EQ(load(fp_test_gzip(fp_test_records(full_file())), &fp.p), 0) << errors();
+    ASSERT_EQ(load(fp_test_gzip(fp_test_records(fp_test_sample_file())), &fp.p), 0) << errors();
     const tirvo_fingerprint *p = fp.p;
 
     ASSERT_EQ(p->num_variables, 3);
@@ -179,11 +98,12 @@ TEST_F(loader_fixture, VariablesSituationsAndProgramsAreLoadedByIdAndSorted) {
         EXPECT_EQ(tirvo_fingerprint_has_situation(p, sid), 0) << sid;
 
     ASSERT_EQ(p->num_byc_progs, 3);
-    const fp_test_file f = full_file();
+    const fp_test_file f = fp_test_sample_file();
     const struct {
         int32_t stack, bound;
         tirvo_location loc;
-    } progs[] = {{4, -1, {3, 4, 3, 17, 0, 0}}, {0, 2, {0, 0, 0, 0, 0, 0}}, {0, -1, {5, 1, 6, 2, 0, 0}}};
+    } progs[] = {
+        {4, -1, {3, 4, 3, 17, 0, 0}}, {0, 2, {0, 0, 0, 0, 0, 0}}, {0, -1, {5, 1, 6, 2, 0, 0}}};
     for (int i = 0; i < 3; ++i) {
         const tirvo_fp_bycp &b = p->bycps[i];
         const std::vector<uint8_t> &code = f.programs[static_cast<size_t>(i)].code;
@@ -215,7 +135,7 @@ TEST_F(loader_fixture, VariablesSituationsAndProgramsAreLoadedByIdAndSorted) {
 // 16-bit tables, 20 used bytes per record, the overflow area at 4 x 32.
 TEST_F(loader_fixture, DfaTablesStateRecordsAndOverflowArea) {
     fp_holder fp;
-    ASSERT_EQ(load(fp_test_gzip(fp_test_records(full_file())), &fp.p), 0) << errors();
+    ASSERT_EQ(load(fp_test_gzip(fp_test_records(fp_test_sample_file())), &fp.p), 0) << errors();
     ASSERT_EQ(fp.p->num_dfas, 2);
     const tirvo_fp_dfa *d = &fp.p->dfas[0];
     EXPECT_EQ(d->index, 0);
@@ -280,7 +200,7 @@ TEST_F(loader_fixture, DfaTablesStateRecordsAndOverflowArea) {
 
 TEST_F(loader_fixture, SingleStateDfaHasAllTargetsZero) {
     fp_holder fp;
-    ASSERT_EQ(load(fp_test_gzip(fp_test_records(full_file())), &fp.p), 0) << errors();
+    ASSERT_EQ(load(fp_test_gzip(fp_test_records(fp_test_sample_file())), &fp.p), 0) << errors();
     const tirvo_fp_dfa *d = &fp.p->dfas[1];
     EXPECT_EQ(d->num_states, 1);
     EXPECT_EQ(d->index, 1);
@@ -350,18 +270,18 @@ TEST_F(loader_fixture, LowLevelStatesKeepSituationIdsWhereTheSpecialTargetsWould
 // states.
 struct width_case {
     int32_t num_states;
-    int entry_bytes;         // bytes per entry of the file's vectors
-    bool wide;               // 32-bit table entries
-    bool two_ids_inside;     // a state with two ids keeps them in its record
-    bool one_id_inside;      // a state with one id keeps it in its record
+    int entry_bytes;     // bytes per entry of the file's vectors
+    bool wide;           // 32-bit table entries
+    bool two_ids_inside; // a state with two ids keeps them in its record
+    bool one_id_inside;  // a state with one id keeps it in its record
 };
 
 void PrintTo(const width_case &wc, std::ostream *os) {
     *os << wc.num_states << " states";
 }
 
-class loader_width_test : public loader_fixture, public ::testing::WithParamInterface<width_case> {
-};
+class loader_width_test : public loader_fixture,
+                          public ::testing::WithParamInterface<width_case> {};
 
 TEST_P(loader_width_test, TableWidthFollowsTheStateCount) {
     const width_case &wc = GetParam();
@@ -373,7 +293,7 @@ TEST_P(loader_width_test, TableWidthFollowsTheStateCount) {
     fp_test_dfa d = fp_test_self_loop_dfa(n, false);
     d.plain = 1;
     d.initial = n - 1;
-    d.states[0] = plain_state(0, 0, {{0, last}, {255, last - 1}, {259, last}});
+    d.states[0] = fp_test_plain_state(0, 0, {{0, last}, {255, last - 1}, {259, last}});
     EXPECT_EQ(fp_test_entry_bytes(n), wc.entry_bytes);
     d.states[1].ids = {0, 0};
     d.states[2].ids = {0};
@@ -416,10 +336,10 @@ INSTANTIATE_TEST_SUITE_P(Sizes, loader_width_test,
 // Files the loader refuses.
 
 struct refusal_case {
-    const char *name;                        // what is wrong
-    std::function<std::string()> bytes;      // the file
-    int code;                                // the expected result
-    const char *message;                     // expected message before the final line, or null
+    const char *name;                   // what is wrong
+    std::function<std::string()> bytes; // the file
+    int code;                           // the expected result
+    const char *message;                // expected message before the final line, or null
 };
 
 std::string gz(const fp_test_file &f) {
@@ -428,7 +348,7 @@ std::string gz(const fp_test_file &f) {
 
 // full_file with one change.
 std::string changed(const std::function<void(fp_test_file &)> &change) {
-    fp_test_file f = full_file();
+    fp_test_file f = fp_test_sample_file();
     change(f);
     return gz(f);
 }
@@ -475,18 +395,17 @@ const refusal_case refusal_cases[] = {
      6, nullptr},
     {"TooManySituations",
      [] {
-         return changed(
-             [](fp_test_file &f) { f.num_situations = TIRVO_FP_MAX_SITUATIONS + 1; });
+         return changed([](fp_test_file &f) { f.num_situations = TIRVO_FP_MAX_SITUATIONS + 1; });
      },
      6, nullptr},
     {"TooManyPrograms",
      [] { return changed([](fp_test_file &f) { f.num_byc_progs = INT32_MAX; }); }, 6, nullptr},
     {"FewerSituationsThanCounted",
      [] { return changed([](fp_test_file &f) { f.num_situations = 1000; }); }, 4, nullptr},
-    {"VariableIdOutOfRange",
-     [] { return changed([](fp_test_file &f) { f.variables[0].id = 3; }); }, 6, nullptr},
-    {"VariableIdTwice", [] { return changed([](fp_test_file &f) { f.variables[1].id = 2; }); },
+    {"VariableIdOutOfRange", [] { return changed([](fp_test_file &f) { f.variables[0].id = 3; }); },
      6, nullptr},
+    {"VariableIdTwice", [] { return changed([](fp_test_file &f) { f.variables[1].id = 2; }); }, 6,
+     nullptr},
     {"VariableOfSeventeenBits",
      [] { return changed([](fp_test_file &f) { f.variables[0].size = 17; }); }, 6, nullptr},
     {"ProgramsOutOfIdOrder",
@@ -523,7 +442,8 @@ const refusal_case refusal_cases[] = {
      [] { return changed([](fp_test_file &f) { prog(f, 0).relocs[1].type = 4; }); }, 6, nullptr},
     {"RelocationsDescending",
      [] {
-         return changed([](fp_test_file &f) { std::swap(prog(f, 0).relocs[0], prog(f, 0).relocs[1]); });
+         return changed(
+             [](fp_test_file &f) { std::swap(prog(f, 0).relocs[0], prog(f, 0).relocs[1]); });
      },
      6, nullptr},
     {"RelocationToAMissingVariable",
@@ -542,9 +462,8 @@ const refusal_case refusal_cases[] = {
      6, nullptr},
     {"VariableOperandWithoutRelocation",
      [] {
-         return changed([](fp_test_file &f) {
-             prog(f, 0).relocs.erase(prog(f, 0).relocs.begin());
-         });
+         return changed(
+             [](fp_test_file &f) { prog(f, 0).relocs.erase(prog(f, 0).relocs.begin()); });
      },
      6, nullptr},
     {"LocalFormInTheFile",
@@ -568,10 +487,12 @@ const refusal_case refusal_cases[] = {
      },
      6, nullptr},
     {"DfaOfTooManyStates",
-     [] { return changed([](fp_test_file &f) { f.dfas[1].num_states = TIRVO_FP_MAX_STATES + 1; }); },
+     [] {
+         return changed([](fp_test_file &f) { f.dfas[1].num_states = TIRVO_FP_MAX_STATES + 1; });
+     },
      6, nullptr},
-    {"InitialStateOutside",
-     [] { return changed([](fp_test_file &f) { f.dfas[0].initial = 4; }); }, 6, nullptr},
+    {"InitialStateOutside", [] { return changed([](fp_test_file &f) { f.dfas[0].initial = 4; }); },
+     6, nullptr},
     {"PlainStatesMoreThanStates",
      [] { return changed([](fp_test_file &f) { f.dfas[0].plain = 5; }); }, 6, nullptr},
     {"NegativePlainStates", [] { return changed([](fp_test_file &f) { f.dfas[0].plain = -1; }); },
@@ -601,8 +522,7 @@ const refusal_case refusal_cases[] = {
      },
      6, nullptr},
     {"VectorOfMoreThan260Entries",
-     [] { return changed([](fp_test_file &f) { state(f, 0, 0).next.push_back(0); }); }, 6,
-     nullptr},
+     [] { return changed([](fp_test_file &f) { state(f, 0, 0).next.push_back(0); }); }, 6, nullptr},
     {"VectorEndsInsideAnEntry",
      [] {
          fp_test_file f;
@@ -621,14 +541,12 @@ const refusal_case refusal_cases[] = {
     {"FewerIdsThanCounted",
      [] { return changed([](fp_test_file &f) { state(f, 0, 1).num_ids = 3; }); }, 6, nullptr},
     {"MoreIdsThanARecordCounts",
-     [] { return changed([](fp_test_file &f) { state(f, 0, 1).num_ids = 65536; }); }, 6,
-     nullptr},
+     [] { return changed([](fp_test_file &f) { state(f, 0, 1).num_ids = 65536; }); }, 6, nullptr},
     {"CountRunWithNegativeStart",
      [] { return changed([](fp_test_file &f) { state(f, 0, 2).runs[1].start = -1; }); }, 6,
      nullptr},
     {"CountRunWithNegativeLength",
-     [] { return changed([](fp_test_file &f) { state(f, 0, 2).runs[0].len = -2; }); }, 6,
-     nullptr},
+     [] { return changed([](fp_test_file &f) { state(f, 0, 2).runs[0].len = -2; }); }, 6, nullptr},
     {"RecordLengthBelowItsHeader",
      [] { return fp_test_gzip(record_header(1, 4) + std::string(20, '\0')); }, 3, nullptr},
     {"RecordLargerThanTheWindow",
@@ -636,19 +554,19 @@ const refusal_case refusal_cases[] = {
      nullptr},
     {"RecordCutOff",
      [] {
-         const std::string raw = fp_test_records(full_file());
+         const std::string raw = fp_test_records(fp_test_sample_file());
          return fp_test_gzip(raw.substr(0, raw.size() - 10));
      },
      4, nullptr},
     {"CompressedStreamCutOff",
      [] {
-         const std::string z = gz(full_file());
+         const std::string z = gz(fp_test_sample_file());
          return z.substr(0, z.size() / 2);
      },
      4, nullptr},
     {"GarbageAfterACompleteStreamOfAShortFile",
      [] {
-         const std::string raw = fp_test_records(full_file());
+         const std::string raw = fp_test_records(fp_test_sample_file());
          return fp_test_gzip(raw.substr(0, raw.size() - 10)) + std::string(100, 'x');
      },
      4, nullptr},
@@ -697,7 +615,7 @@ TEST_F(loader_fixture, MissingFileGivesFiveWithoutMessage) {
 }
 
 TEST_F(loader_fixture, FileByNameKeepsTheNameAndEachLoadGetsTheNextSerial) {
-    const std::string path = write_temp(gz(full_file()));
+    const std::string path = write_temp(gz(fp_test_sample_file()));
     fp_holder a, b;
     ASSERT_EQ(tirvo_load_fingerprint_file(path.c_str(), &a.p), 0) << errors();
     ASSERT_EQ(tirvo_load_fingerprint_file(path.c_str(), &b.p), 0) << errors();
@@ -772,21 +690,21 @@ struct loader_alloc_test : loader_fixture {
 
 TEST_F(loader_alloc_test, EveryBlockComesFromItsKindAndGoesBack) {
     install_counting_allocators();
-    const std::string bytes = gz(full_file());
+    const std::string bytes = gz(fp_test_sample_file());
     tirvo_fingerprint *fp;
     ASSERT_EQ(load(bytes, &fp), 0) << errors();
     const int expect[tirvo_alloc_kind_count] = {
-        1, // the record
-        1, // variables
-        1, // programs
-        1, // DFAs
-        3, // variable names
-        2, // code of the two non-empty programs
-        2, // relocation tables of the two programs with entries
-        1, // file name
+        1,     // the record
+        1,     // variables
+        1,     // programs
+        1,     // DFAs
+        3,     // variable names
+        2,     // code of the two non-empty programs
+        2,     // relocation tables of the two programs with entries
+        1,     // file name
         -1, 1, // decompressor: counted below; situations
-        -1, // state data: counted below
-        1,  // temporary file name
+        -1,    // state data: counted below
+        1,     // temporary file name
     };
     for (int k = 0; k < 12; ++k) {
         if (expect[k] >= 0) {
@@ -811,13 +729,14 @@ TEST_F(loader_alloc_test, EveryBlockComesFromItsKindAndGoesBack) {
 
 TEST_F(loader_alloc_test, EveryFailingObtainGivesTheMemoryErrorWithoutLeaks) {
     install_counting_allocators();
-    const std::string bytes = gz(full_file());
+    const std::string bytes = gz(fp_test_sample_file());
     tirvo_fingerprint *fp;
     ASSERT_EQ(load(bytes, &fp), 0) << errors();
     tirvo_free_fingerprint(fp);
     const int total = counter.total;
     ASSERT_GE(total, 20);
-    const std::string last = "could not load fingerprint file test.fp: 8 (Memory allocation failed)\n";
+    const std::string last =
+        "could not load fingerprint file test.fp: 8 (Memory allocation failed)\n";
     for (int n = 1; n <= total; ++n) {
         install_counting_allocators();
         counter.fail_at = n;
@@ -834,15 +753,14 @@ TEST_F(loader_alloc_test, EveryFailingObtainGivesTheMemoryErrorWithoutLeaks) {
 
 TEST_F(loader_alloc_test, APairWithANullFunctionIsTheDefaultPair) {
     install_counting_allocators();
-    tirvo_set_allocators(nullptr, counting_release<0>, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr);
+    tirvo_set_allocators(
+        nullptr, counting_release<0>, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     fp_holder fp;
-    ASSERT_EQ(load(gz(full_file()), &fp.p), 0) << errors();
+    ASSERT_EQ(load(gz(fp_test_sample_file()), &fp.p), 0) << errors();
     fp.reset();
     EXPECT_EQ(counter.releases[0], 0);
 }
@@ -870,7 +788,8 @@ fp_test_file dump_file() {
     count_state.ids = {0};
     count_state.count = 3;
     count_state.runs = {{48, 10}};
-    d.states = {plain_state(0, 0, {{97, 1}}), plain_state(1, 0, {{34, 2}}), count_state};
+    d.states = {fp_test_plain_state(0, 0, {{97, 1}}), fp_test_plain_state(1, 0, {{34, 2}}),
+                count_state};
     f.dfas = {d};
     return f;
 }
@@ -880,45 +799,44 @@ TEST_F(loader_fixture, DebugDumpAndGraph) {
     const size_t start = debug_output().size();
     fp_holder fp;
     ASSERT_EQ(load(gz(dump_file()), &fp.p), 0) << errors();
-    const std::string expect =
-        "loading fingerprint file test.fp\n"
-        "file header:\n"
-        "  num_dfas: 1\n"
-        "  num_variables: 1\n"
-        "  num_byc_progs: 1\n"
-        "  mmap file: tmp_file\n"
-        "variable:\n"
-        "  id: 0\n"
-        "  name: x\n"
-        "  is_shared: 1\n"
-        "  size: 32\n"
-        "byc program:\n"
-        "  id: 0\n"
-        "  len: 9\n"
-        "  required_stack_size: 4\n"
-        "  code:\n"
-        "    0000: PUSH32_LIT      5\n"
-        "    0005: COPY32_TO32     0\n"
-        "    0009:\n"
-        "  reloc entry 0:\n"
-        "    type: 3\n"
-        "    pos: 6\n"
-        "    variable_id: 0\n"
-        "DFA 0 header:\n"
-        "  num_states: 3\n"
-        "fingerprint file test.fp loaded!\n"
-        "digraph DFA {\n"
-        "  rankdir=LR;\n"
-        "  0[shape=doublecircle];\n"
-        "  1[shape=circle];\n"
-        "  2[shape=box];/* bycp_id_or_sid_cnt: 1 id(s): 0 */\n"
-        "  2 -> 2 [ label = \"count 3:[0-9]\" ];\n"
-        "  0 -> 0 [ label = \"[\\\\x00-`b-\\\\@]\" ];\n"
-        "  0 -> 1 [ label = \"a\" ];\n"
-        "  1 -> 0 [ label = \"[\\\\x00-!#-\\\\@]\" ];\n"
-        "  1 -> 2 [ label = \"\\\\\\\"\" ];\n"
-        "  2 -> 2 [ label = \"[\\\\x00-\\\\@]\" ];\n"
-        "}\n";
+    const std::string expect = "loading fingerprint file test.fp\n"
+                               "file header:\n"
+                               "  num_dfas: 1\n"
+                               "  num_variables: 1\n"
+                               "  num_byc_progs: 1\n"
+                               "  mmap file: tmp_file\n"
+                               "variable:\n"
+                               "  id: 0\n"
+                               "  name: x\n"
+                               "  is_shared: 1\n"
+                               "  size: 32\n"
+                               "byc program:\n"
+                               "  id: 0\n"
+                               "  len: 9\n"
+                               "  required_stack_size: 4\n"
+                               "  code:\n"
+                               "    0000: PUSH32_LIT      5\n"
+                               "    0005: COPY32_TO32     0\n"
+                               "    0009:\n"
+                               "  reloc entry 0:\n"
+                               "    type: 3\n"
+                               "    pos: 6\n"
+                               "    variable_id: 0\n"
+                               "DFA 0 header:\n"
+                               "  num_states: 3\n"
+                               "fingerprint file test.fp loaded!\n"
+                               "digraph DFA {\n"
+                               "  rankdir=LR;\n"
+                               "  0[shape=doublecircle];\n"
+                               "  1[shape=circle];\n"
+                               "  2[shape=box];/* bycp_id_or_sid_cnt: 1 id(s): 0 */\n"
+                               "  2 -> 2 [ label = \"count 3:[0-9]\" ];\n"
+                               "  0 -> 0 [ label = \"[\\\\x00-`b-\\\\@]\" ];\n"
+                               "  0 -> 1 [ label = \"a\" ];\n"
+                               "  1 -> 0 [ label = \"[\\\\x00-!#-\\\\@]\" ];\n"
+                               "  1 -> 2 [ label = \"\\\\\\\"\" ];\n"
+                               "  2 -> 2 [ label = \"[\\\\x00-\\\\@]\" ];\n"
+                               "}\n";
     EXPECT_EQ(debug_output().substr(start), expect);
 }
 
