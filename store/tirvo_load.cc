@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -68,13 +69,38 @@ constexpr const char *error_texts[] = {
 // several threads.
 std::atomic<uint64_t> load_counter{0};
 
-// What one load works with.
+struct fingerprint_deleter {
+    void operator()(tirvo_fingerprint *fp) const { tirvo_free_fingerprint(fp); }
+};
+
+// A fingerprint being built; released with everything in it unless the load
+// succeeds and hands it out.
+using fingerprint_ptr = std::unique_ptr<tirvo_fingerprint, fingerprint_deleter>;
+
+// What one load works with. Closing it ends the decompressor and releases
+// the read buffers, and the partly built fingerprint unless handed out.
 struct load_ctx {
-    tirvo_load_stream stream; // the input
-    tirvo_fingerprint *fp;    // the record being filled, or null before the header
-    const char *file_name;    // the name for messages
-    FILE *dbg;                // the debug stream while debug is on, else null
-    size_t tmp_bytes;         // bytes written to the temporary file so far
+    tirvo_load_stream stream{}; // the input
+    fingerprint_ptr fp;         // the record being filled, or null before the header
+    const char *file_name;      // the name for messages
+    FILE *dbg;                  // the debug stream while debug is on, else null
+    size_t tmp_bytes = 0;       // bytes written to the temporary file so far
+
+    load_ctx(const char *name, FILE *debug) : file_name(name), dbg(debug) {}
+    load_ctx(const load_ctx &) = delete;
+    load_ctx &operator=(const load_ctx &) = delete;
+    ~load_ctx() { tirvo_load_stream_close(&stream); }
+};
+
+// A segmented string of the loader's kind, cleared when it goes out of
+// scope.
+struct loader_string {
+    k4mstr s;
+
+    explicit loader_string(const k4mstr_ops *ops) { k4mstr_init(&s, ops, nullptr); }
+    loader_string(const loader_string &) = delete;
+    loader_string &operator=(const loader_string &) = delete;
+    ~loader_string() { k4mstr_clear(&s); }
 };
 
 // ---------------------------------------------------------------------------
@@ -181,11 +207,11 @@ int load_header(load_ctx *c) {
     vabo_iter it;
     if (int err = tirvo_load_find_record(&c->stream, record_kind_header, &it))
         return err;
-    tirvo_fingerprint *fp = static_cast<tirvo_fingerprint *>(
-        tirvo_obtain_zeroed(tirvo_alloc_kind_fingerprint, sizeof(tirvo_fingerprint)));
+    c->fp.reset(static_cast<tirvo_fingerprint *>(
+        tirvo_obtain_zeroed(tirvo_alloc_kind_fingerprint, sizeof(tirvo_fingerprint))));
+    tirvo_fingerprint *fp = c->fp.get();
     if (!fp)
         return tirvo_load_error_memory;
-    c->fp = fp;
     fp->load_serial = load_counter.fetch_add(1, std::memory_order_relaxed);
     fp->file_name = copy_text(tirvo_alloc_kind_file_name, c->file_name, std::strlen(c->file_name));
     if (!fp->file_name)
@@ -257,7 +283,7 @@ bool valid_variable_size(int32_t size) {
 }
 
 int load_variable(load_ctx *c) {
-    tirvo_fingerprint *fp = c->fp;
+    tirvo_fingerprint *fp = c->fp.get();
     vabo_iter it;
     if (int err = tirvo_load_find_record(&c->stream, record_kind_variable, &it))
         return err;
@@ -293,7 +319,7 @@ int load_variable(load_ctx *c) {
 }
 
 int load_situations(load_ctx *c) {
-    tirvo_fingerprint *fp = c->fp;
+    tirvo_fingerprint *fp = c->fp.get();
     for (int32_t i = 0; i < fp->num_situations; ++i) {
         vabo_iter it;
         if (int err = tirvo_load_find_record(&c->stream, record_kind_situation, &it))
@@ -418,7 +444,7 @@ void print_program(FILE *f, int32_t id, const tirvo_fp_bycp *p) {
 }
 
 int load_program(load_ctx *c, int32_t id) {
-    tirvo_fingerprint *fp = c->fp;
+    tirvo_fingerprint *fp = c->fp.get();
     tirvo_fp_bycp *p = &fp->bycps[id];
     vabo_iter it;
     if (int err = tirvo_load_find_record(&c->stream, record_kind_bycp, &it))
@@ -474,8 +500,8 @@ struct dfa_layout {
     int entry_bytes;   // bytes per entry of the next-state vectors in the file
     bool wide;         // 32-bit table entries
     size_t used;       // bytes of a state record before the room for ids
-    k4mstr records;    // the state records so far
-    k4mstr overflow;   // the overflow area so far
+    k4mstr *records;   // the state records so far
+    k4mstr *overflow;  // the overflow area so far
 };
 
 // One state as read from its record.
@@ -513,7 +539,7 @@ int append(k4mstr *s, const void *bytes, size_t n) {
 // count and the overflow area's length are bounded so that it fits 32 bits.
 uint32_t overflow_offset(const dfa_layout *l) {
     return static_cast<uint32_t>(STATE_RECORD_SIZE * static_cast<size_t>(l->dfa->num_states) +
-                                 l->overflow.len);
+                                 l->overflow->len);
 }
 
 // The next-state vector: entries of `entry_bytes` bytes, least significant
@@ -552,7 +578,7 @@ int read_ids(load_ctx *c, dfa_layout *l, vabo_iter *it, int32_t state, state_dat
         const uint32_t v = static_cast<uint32_t>(id);
         if (inside)
             std::memcpy(room + 4 * i, &v, 4);
-        else if (int err = append(&l->overflow, &v, 4))
+        else if (int err = append(l->overflow, &v, 4))
             return err;
     }
     return 0;
@@ -681,10 +707,10 @@ int load_state(load_ctx *c, dfa_layout *l, int32_t state) {
         }
     if (d.has_count) {
         d.record.count_offset = overflow_offset(l);
-        if (int e = append(&l->overflow, &d.count, sizeof d.count))
+        if (int e = append(l->overflow, &d.count, sizeof d.count))
             return e;
     }
-    return append(&l->records, &d.record, sizeof d.record);
+    return append(l->records, &d.record, sizeof d.record);
 }
 
 // Writes the segments of `s` to the temporary file.
@@ -740,34 +766,32 @@ int load_dfa_states(load_ctx *c, dfa_layout *l) {
     for (int32_t j = 0; j < dfa->num_states; ++j)
         if (int err = load_state(c, l, j))
             return err;
-    int err = write_string(c, &l->records);
+    int err = write_string(c, l->records);
     if (!err)
-        err = write_string(c, &l->overflow);
+        err = write_string(c, l->overflow);
     dfa->data_size = c->tmp_bytes - start;
     return err;
 }
 
 int load_dfa(load_ctx *c, int32_t id) {
     tirvo_fp_dfa *dfa = &c->fp->dfas[id];
-    dfa_layout l;
-    l.dfa = dfa;
     k4mstr_ops ops;
     k4mstr_ops_init_loader(&ops, segment_alloc, segment_release, nullptr);
-    k4mstr_init(&l.records, &ops, nullptr);
-    k4mstr_init(&l.overflow, &ops, nullptr);
-    int err = read_dfa_header(c, id, dfa);
-    if (!err && c->dbg)
+    loader_string records(&ops), overflow(&ops);
+    dfa_layout l;
+    l.dfa = dfa;
+    l.records = &records.s;
+    l.overflow = &overflow.s;
+    if (int err = read_dfa_header(c, id, dfa))
+        return err;
+    if (c->dbg)
         std::fprintf(c->dbg, "DFA %d header:\n  num_states: %d\n", id, dfa->num_states);
-    if (!err)
-        err = load_dfa_states(c, &l);
-    k4mstr_clear(&l.records);
-    k4mstr_clear(&l.overflow);
-    return err;
+    return load_dfa_states(c, &l);
 }
 
 // Brings the temporary file back as `data` and points every DFA at its part.
 int read_back(load_ctx *c) {
-    tirvo_fingerprint *fp = c->fp;
+    tirvo_fingerprint *fp = c->fp.get();
     if (std::fflush(fp->tmp_file) != 0) {
         tirvo_load_message("could not write to file %s: %s\n", fp->mmap_file, std::strerror(errno));
         return tirvo_load_error_tmp_write;
@@ -808,12 +832,12 @@ void print_header(FILE *f, const tirvo_fingerprint *fp) {
 int load(load_ctx *c) {
     int err = load_header(c);
     if (!err)
-        err = allocate_tables(c->fp);
+        err = allocate_tables(c->fp.get());
     if (!err)
-        err = open_tmp_file(c->fp);
+        err = open_tmp_file(c->fp.get());
     if (err)
         return err;
-    tirvo_fingerprint *fp = c->fp;
+    tirvo_fingerprint *fp = c->fp.get();
     if (c->dbg)
         print_header(c->dbg, fp);
     for (int32_t i = 0; !err && i < fp->num_variables; ++i)
@@ -856,28 +880,24 @@ int tirvo_load_fingerprint_file(const char *file_name, tirvo_fingerprint **finge
 int tirvo_load_fingerprint(FILE *stream, tirvo_fingerprint **fingerprint, const char *file_name) {
     TIRVO_ASSERT(stream != nullptr && fingerprint != nullptr);
     *fingerprint = nullptr;
-    load_ctx c;
-    c.fp = nullptr;
-    c.file_name = file_name ? file_name : "";
-    c.dbg = tirvo_eng_settings.debug ? tirvo_eng_settings.debug_stream : nullptr;
-    c.tmp_bytes = 0;
+    load_ctx c(file_name ? file_name : "",
+               tirvo_eng_settings.debug ? tirvo_eng_settings.debug_stream : nullptr);
     if (c.dbg)
         std::fprintf(c.dbg, "loading fingerprint file %s\n", c.file_name);
 
     int err = tirvo_load_stream_open(&c.stream, stream, c.file_name);
     if (!err)
         err = load(&c);
-    tirvo_load_stream_close(&c.stream);
     if (err) {
-        tirvo_free_fingerprint(c.fp);
+        c.fp.reset();
         tirvo_load_message("could not load fingerprint file %s: %d (%s)\n", c.file_name, err,
                            tirvo_load_error_text(err));
         return err;
     }
     if (c.dbg)
         for (int32_t i = 0; i < c.fp->num_dfas; ++i)
-            tirvo_fp_dfa_print_graph(c.dbg, c.fp, &c.fp->dfas[i]);
-    *fingerprint = c.fp;
+            tirvo_fp_dfa_print_graph(c.dbg, c.fp.get(), &c.fp->dfas[i]);
+    *fingerprint = c.fp.release();
     return 0;
 }
 
