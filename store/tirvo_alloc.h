@@ -106,19 +106,6 @@ void tirvo_release(enum tirvo_alloc_kind kind, void *block);
 
 #ifdef __cplusplus
 }
-
-#include <memory>
-
-/* Deleter for std::unique_ptr of a block of one kind. */
-template <tirvo_alloc_kind Kind>
-struct tirvo_alloc_deleter {
-    void operator()(void *block) const { tirvo_release(Kind, block); }
-};
-
-/* A block of kind `Kind` owned by the caller, released when it goes out of
- * scope. */
-template <typename T, tirvo_alloc_kind Kind>
-using tirvo_alloc_ptr = std::unique_ptr<T, tirvo_alloc_deleter<Kind>>;
 #endif
 
 #endif
