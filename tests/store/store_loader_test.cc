@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 // Opcodes used by the programs of the tests.
@@ -68,6 +70,7 @@ TEST_F(loader_fixture, HeaderOnlyFileLoadsFromGzipAndZlib) {
         EXPECT_EQ(fp.p->data_size, 0u);
         EXPECT_EQ(fp.p->mmap_file, nullptr);
         EXPECT_EQ(fp.p->tmp_file, nullptr);
+        EXPECT_EQ(tirvo_fingerprint_has_situation(fp.p, 0), 0);
     }
     EXPECT_EQ(errors(), "");
 }
@@ -605,6 +608,34 @@ TEST_F(loader_fixture, OldFormatMessageNamesTheCode) {
     EXPECT_EQ(load(old_format, &fp), 14);
     EXPECT_EQ(errors(), "could not load fingerprint file test.fp: 14 (Old DFA format detected "
                         "(this error code used only internally))\n");
+}
+
+// The stream must be seekable: the first four bytes are read and given back.
+TEST_F(loader_fixture, PipeCannotBeMovedBack) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const std::string bytes = gz(fp_test_sample_file()).substr(0, 100);
+    ASSERT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fds[1]);
+    FILE *f = fdopen(fds[0], "rb");
+    ASSERT_NE(f, nullptr);
+    tirvo_fingerprint *fp;
+    EXPECT_EQ(tirvo_load_fingerprint(f, &fp, "test.fp"), 9);
+    std::fclose(f);
+    EXPECT_EQ(fp, nullptr);
+    EXPECT_EQ(errors(), "fseek failed: Illegal seek (29)\n"
+                        "could not load fingerprint file test.fp: 9 (Internal error)\n");
+}
+
+TEST_F(loader_fixture, UnreadableStreamGivesFiveWithTheSystemsText) {
+    const std::string path = write_temp("");
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    tirvo_fingerprint *fp;
+    EXPECT_EQ(tirvo_load_fingerprint(f, &fp, "test.fp"), 5);
+    std::fclose(f);
+    EXPECT_EQ(errors(), "Could not read file test.fp: Bad file descriptor (9)\n"
+                        "could not load fingerprint file test.fp: 5 (File read error)\n");
 }
 
 TEST_F(loader_fixture, MissingFileGivesFiveWithoutMessage) {
