@@ -1,6 +1,5 @@
 #include "automata/tirvo_bitv.h"
 
-#include "compiler/tirvo_compile_ctx.h"
 #include "lib/common/tirvo_assert.h"
 
 void tirvo_bitv_set_range(tirvo_bitv *v, uint32_t beg, uint32_t end) {
@@ -48,8 +47,4 @@ int tirvo_bitv_compare(const tirvo_bitv *a, const tirvo_bitv *b, uint32_t n) {
         return static_cast<int>((a[w] >> shift) & 0xff) - static_cast<int>((b[w] >> shift) & 0xff);
     }
     return 0;
-}
-
-tirvo_bitv *tirvo_bitv_alloc(tirvo_compile_ctx *ctx, uint32_t n) {
-    return static_cast<tirvo_bitv *>(tirvo_compile_zalloc(ctx, tirvo_bitv_bytes(n)));
 }

@@ -13,7 +13,7 @@
 // the whole-word operations (or, compare, single, next) do look at them.
 // No operation checks a bit index against n, allocates or frees: vectors are
 // zero-filled by their owner, long-lived ones from the compile pool
-// (tirvo_bitv_alloc), temporaries on the caller's stack.
+// (tirvo_bitv_alloc in the compile context), temporaries on the caller's stack.
 //
 // The operations run in the innermost loops of the superstate construction,
 // which makes and compares millions of state sets on large fingerprints.
@@ -33,8 +33,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-
-struct tirvo_compile_ctx;
 
 // The byte image of a vector is the in-memory image of its words; this holds
 // only on a little-endian host.
@@ -112,10 +110,5 @@ void tirvo_bitv_single(const tirvo_bitv *v, uint32_t n, uint32_t *first, int *si
 // ((n + 63) / 64) * 8 bytes): 0 when equal, otherwise the difference of the
 // first unequal bytes taken as unsigned values (a's minus b's).
 int tirvo_bitv_compare(const tirvo_bitv *a, const tirvo_bitv *b, uint32_t n);
-
-// A zero-filled vector of `n` bits from the compile pool of `ctx`, released
-// with the pool; null (with the context's `error` set to 2) when memory is
-// exhausted.
-tirvo_bitv *tirvo_bitv_alloc(tirvo_compile_ctx *ctx, uint32_t n);
 
 #endif

@@ -17,6 +17,7 @@
 #ifndef TIRVO_COMPILER_TIRVO_COMPILE_CTX_H
 #define TIRVO_COMPILER_TIRVO_COMPILE_CTX_H
 
+#include "automata/tirvo_bitv.h"
 #include "compiler/tirvo_pool.h"
 #include "lang/tirvo_location.h"
 #include "lib/avl/private/avl.h"
@@ -176,6 +177,12 @@ void *tirvo_compile_zalloc(tirvo_compile_ctx *ctx, std::size_t n);
 template <typename T>
 T *tirvo_compile_new(tirvo_compile_ctx *ctx) {
     return static_cast<T *>(tirvo_compile_zalloc(ctx, sizeof(T)));
+}
+
+// A zero-filled bit vector of `n` bits from the context's pool, or null with
+// `error` set to 2 when memory is exhausted.
+inline tirvo_bitv *tirvo_bitv_alloc(tirvo_compile_ctx *ctx, uint32_t n) {
+    return static_cast<tirvo_bitv *>(tirvo_compile_zalloc(ctx, tirvo_bitv_bytes(n)));
 }
 
 // Adds situation `s` to the situation container; a situation already held is
