@@ -1,6 +1,9 @@
 #include "compiler/tirvo_compile_ctx.h"
 
+#include "byc/tirvo_variable.h"
+#include "lang/tirvo_dump.h"
 #include "lang/tirvo_parse.h"
+#include "lang/tirvo_parse_tree.h"
 #include "lang/tirvo_scanner.h"
 
 #include <cinttypes>
@@ -49,7 +52,7 @@ void tirvo_compile_ctx_init(tirvo_compile_ctx *ctx) {
     dl_list_init(&ctx->regex_entries);
     dl_list_init(&ctx->varexp_entries);
     dl_list_init(&ctx->new_nfa_states);
-    qle_avl_tree_init(&ctx->variables, nullptr);
+    qle_avl_tree_init(&ctx->variables, tirvo_variable_compare);
     qle_avl_tree_init(&ctx->situations, situation_cmp);
     ctx->alphabet_size = TIRVO_DEFAULT_ALPHABET_SIZE;
 }
@@ -195,6 +198,27 @@ void print_average_state_record_size(const tirvo_compile_ctx *ctx) {
     std::printf("Average uncompressed state record size: %.1f\n", avg);
 }
 
+// Parses the whole input into the context. A failed parse is a parse error
+// unless a stage already stored its code (memory exhaustion).
+int parse(tirvo_compile_ctx *ctx) {
+    tirvo_debug = ctx->flags.parser_debug;
+    if (ctx->flags.case_insensitive)
+        ctx->parse_flags |= TIRVO_PARSE_GLOBAL_CASE_INSENSITIVE;
+    if (ctx->flags.quiet)
+        ctx->parse_flags |= TIRVO_PARSE_QUIET;
+    if (tirvo_parse(ctx) != 0 && ctx->error == TIRVO_COMPILE_OK)
+        ctx->error = TIRVO_COMPILE_ERR_PARSE;
+    return ctx->error;
+}
+
+// The listings of the parse: -D and --show-variables.
+void show_parse_results(tirvo_compile_ctx *ctx) {
+    if (ctx->flags.show_parse_tree)
+        tirvo_dump_regex(stdout, ctx->main_entry->regex, 0, ctx);
+    if (ctx->flags.show_variables)
+        tirvo_variables_print(stdout, &ctx->variables);
+}
+
 } // namespace
 
 int tirvo_compile_run(tirvo_compile_ctx *ctx) {
@@ -204,6 +228,9 @@ int tirvo_compile_run(tirvo_compile_ctx *ctx) {
     tirvo_pool_setup(&ctx->pool, std::malloc, std::free);
     if (tirvo_parse_setup(ctx) != 0)
         return ctx->error;
+    if (parse(ctx) != 0)
+        return ctx->error;
+    show_parse_results(ctx);
     if (ctx->flags.syntax_check)
         return ctx->error;
     if (ctx->flags.progress)

@@ -6,6 +6,12 @@
 // context's input stream and the modifier stack gets its outermost record. The
 // set-up is one function so that the pipeline and the tests prepare a parse
 // the same way.
+//
+// The parser itself is generated from tirvo.y; its header (tirvo_parser.hh,
+// included by tirvo_scanner.h) declares `int tirvo_parse(tirvo_compile_ctx *)`,
+// which parses the whole input into the context and returns 0, or non-zero
+// after an error (1) or when its stack would exceed 10000 entries (2), and the
+// trace switch `tirvo_debug` (non-zero: trace on the standard error stream).
 #ifndef TIRVO_LANG_TIRVO_PARSE_H
 #define TIRVO_LANG_TIRVO_PARSE_H
 

@@ -1,0 +1,32 @@
+#include "tests/lang/compiled.h"
+
+#include "automata/tirvo_charset.h"
+
+#include <gtest/gtest.h>
+
+FILE *text_file(const std::string &text) {
+    FILE *f = std::tmpfile();
+    EXPECT_NE(f, nullptr);
+    if (f && !text.empty()) {
+        EXPECT_EQ(std::fwrite(text.data(), text.size(), 1, f), 1u);
+    }
+    if (f)
+        std::rewind(f);
+    return f;
+}
+
+compiled::compiled(const std::string &text, void (*setup)(tirvo_compile_ctx *)) {
+    tirvo_charset_init_predefined();
+    tirvo_compile_ctx_init(&ctx);
+    tirvo_compile_set_syntax_check(&ctx);
+    tirvo_compile_set_input(&ctx, text_file(text), "fp");
+    if (setup)
+        setup(&ctx);
+    testing::internal::CaptureStderr();
+    status = tirvo_compile_run(&ctx);
+    err = testing::internal::GetCapturedStderr();
+}
+
+compiled::~compiled() {
+    tirvo_compile_cleanup(&ctx);
+}
