@@ -95,7 +95,9 @@ int tirvo_nfa_write_graph(tirvo_compile_ctx *ctx, FILE *f, const struct nfa *nfa
         TIRVO_ASSERT(s->id < nfa->num_states);
         put(&out, "  %u[ shape = %s ];\n", s->id, shape(s, tirvo_bitv_contains(initial, s->id)));
     }
-    dl_list_for_each(pos, &nfa->nfa_states) put_arcs(&out, dl_list_entry(pos, nfa_state, list));
+    dl_list_for_each(pos, &nfa->nfa_states) {
+        put_arcs(&out, dl_list_entry(pos, nfa_state, list));
+    }
     put(&out, "}\n");
     // The writes may all have gone into the stream's buffer; only the flush
     // reaches the file.

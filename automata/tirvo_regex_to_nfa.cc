@@ -31,23 +31,33 @@ void too_many_states(tirvo_compile_ctx *ctx, const tirvo_location *loc) {
     ctx->error = TIRVO_COMPILE_ERR_MEMORY;
 }
 
-nfa_state *listed_state(dl_list *link) { return dl_list_entry(link, nsl, list)->nfa_state; }
+nfa_state *listed_state(dl_list *link) {
+    return dl_list_entry(link, nsl, list)->nfa_state;
+}
 
-// 1 when `list` (of nsl elements) holds `s`.
+// Whether `list` (of nsl elements) holds `s`.
 bool list_holds(const dl_list *list, const nfa_state *s) {
-    dl_list_for_each(pos, list) if (listed_state(pos) == s) return true;
+    dl_list_for_each(pos, list) {
+        if (listed_state(pos) == s)
+            return true;
+    }
     return false;
+}
+
+// A new list element for `s`, not linked yet; null on memory failure.
+nsl *nsl_new(tirvo_compile_ctx *ctx, nfa_state *s) {
+    nsl *e = tirvo_compile_new<nsl>(ctx);
+    if (e)
+        e->nfa_state = s;
+    return e;
 }
 
 // Appends `s` to `list` unless it is there; sets `error` 2 on memory failure.
 void list_add(tirvo_compile_ctx *ctx, dl_list *list, nfa_state *s) {
     if (list_holds(list, s))
         return;
-    nsl *e = tirvo_compile_new<nsl>(ctx);
-    if (!e)
-        return;
-    e->nfa_state = s;
-    dl_list_append(list, &e->list);
+    if (nsl *e = nsl_new(ctx, s))
+        dl_list_append(list, &e->list);
 }
 
 // A new count state with `count` located at `loc`; null on failure.
@@ -169,8 +179,8 @@ void expand_fragment(tirvo_compile_ctx *ctx, const tirvo_piece *piece, nfa_state
         if (m == 0)
             *piece_beg = beg;
     } else if (max > m) {
-        auto **optional = static_cast<nfa_state **>(
-            tirvo_compile_zalloc(ctx, sizeof(nfa_state *) * (max - m)));
+        auto **optional =
+            static_cast<nfa_state **>(tirvo_compile_zalloc(ctx, sizeof(nfa_state *) * (max - m)));
         if (!optional)
             return;
         for (uint32_t i = m; i < max; ++i)
@@ -197,8 +207,7 @@ void mark_removable(struct nfa *nfa) {
 
 // Adds `added` closure arcs to the running total `*arcs` of the entry and
 // ends the stage with error 2 when the total passes TIRVO_NFA_MAX_ARCS.
-bool count_arcs(tirvo_compile_ctx *ctx, const tirvo_regex *regex, uint64_t *arcs,
-                uint64_t added) {
+bool count_arcs(tirvo_compile_ctx *ctx, const tirvo_regex *regex, uint64_t *arcs, uint64_t added) {
     *arcs += added;
     if (*arcs <= TIRVO_NFA_MAX_ARCS)
         return true;
@@ -233,7 +242,10 @@ void close_nfa(tirvo_compile_ctx *ctx, const tirvo_regex *regex, struct nfa *nfa
 
 // Unlinks every element of `list` whose state is removable.
 void drop_removable(dl_list *list) {
-    dl_list_for_each_safe(pos, list) if (listed_state(pos)->flags.removable) dl_list_remove(pos);
+    dl_list_for_each_safe(pos, list) {
+        if (listed_state(pos)->flags.removable)
+            dl_list_remove(pos);
+    }
 }
 
 // Removes the removable states from every target list, from the initial
@@ -261,8 +273,8 @@ bool write_graph(tirvo_compile_ctx *ctx, FILE *f, struct nfa *nfa) {
 void fill_state_vect(tirvo_compile_ctx *ctx, struct nfa *nfa) {
     if (nfa->num_states == 0)
         return;
-    nfa->nfa_state_vect = static_cast<nfa_state **>(
-        tirvo_compile_zalloc(ctx, sizeof(nfa_state *) * nfa->num_states));
+    nfa->nfa_state_vect =
+        static_cast<nfa_state **>(tirvo_compile_zalloc(ctx, sizeof(nfa_state *) * nfa->num_states));
     if (!nfa->nfa_state_vect)
         return;
     dl_list_for_each(pos, &nfa->nfa_states) {
@@ -438,7 +450,9 @@ void tirvo_nfa_elem_fragment(tirvo_compile_ctx *ctx, const tirvo_branch_elem *el
 
 void tirvo_nfa_number_states(struct nfa *nfa) {
     uint32_t id = 0;
-    dl_list_for_each(pos, &nfa->nfa_states) dl_list_entry(pos, nfa_state, list)->id = id++;
+    dl_list_for_each(pos, &nfa->nfa_states) {
+        dl_list_entry(pos, nfa_state, list)->id = id++;
+    }
     nfa->num_states = id;
 }
 
@@ -486,7 +500,9 @@ uint64_t tirvo_nfa_closure(tirvo_compile_ctx *ctx, dl_list *list, nfa_state *s) 
 
     // Members of the list are marked so that the test "already in the list"
     // costs nothing per collected state.
-    dl_list_for_each(pos, list) listed_state(pos)->flags.listed = 1;
+    dl_list_for_each(pos, list) {
+        listed_state(pos)->flags.listed = 1;
+    }
     uint64_t added = 0;
     dl_list_for_each_safe(pos, &collected) {
         nfa_state *t = dl_list_entry(pos, nfa_state, closure_link);
@@ -494,15 +510,16 @@ uint64_t tirvo_nfa_closure(tirvo_compile_ctx *ctx, dl_list *list, nfa_state *s) 
         t->flags.touched = 0;
         if (t->flags.removable || t->flags.listed || ctx->error)
             continue;
-        nsl *e = tirvo_compile_new<nsl>(ctx);
+        nsl *e = nsl_new(ctx, t);
         if (!e)
             continue;
-        e->nfa_state = t;
         dl_list_prepend(list, &e->list);
         t->flags.listed = 1;
         ++added;
     }
-    dl_list_for_each(pos, list) listed_state(pos)->flags.listed = 0;
+    dl_list_for_each(pos, list) {
+        listed_state(pos)->flags.listed = 0;
+    }
     return added;
 }
 

@@ -64,7 +64,7 @@ struct nfa_state;
 
 // One element of a state list (`next_states`, `empty_arcs`, `initial_state`).
 struct nsl {
-    dl_list list;               // membership in the list
+    dl_list list;                // membership in the list
     struct nfa_state *nfa_state; // the listed state
 };
 
@@ -104,10 +104,10 @@ struct nfa_trans_mask {
 
 // The NFA of one regex entry.
 struct nfa {
-    dl_list initial_state;        // nsl: the initial states
-    dl_list nfa_states;           // every state, in id order
-    uint32_t num_states;          // number of states
-    nfa_state **nfa_state_vect;   // `num_states` state references, index = id; null for none
+    dl_list initial_state;            // nsl: the initial states
+    dl_list nfa_states;               // every state, in id order
+    uint32_t num_states;              // number of states
+    nfa_state **nfa_state_vect;       // `num_states` state references, index = id; null for none
     tirvo_bitv *bound_charset_states; // the count states; made by the superstate stage
     nfa_trans_mask trans_masks[TIRVO_MAX_ALPHABET_SIZE]; // per symbol; made by the superstate stage
 };
