@@ -1,5 +1,6 @@
 #include "compiler/tirvo_compile_ctx.h"
 
+#include "automata/tirvo_regex_to_nfa.h"
 #include "byc/tirvo_variable.h"
 #include "lang/tirvo_dump.h"
 #include "lang/tirvo_parse.h"
@@ -232,6 +233,8 @@ int tirvo_compile_run(tirvo_compile_ctx *ctx) {
         return ctx->error;
     show_parse_results(ctx);
     if (ctx->flags.syntax_check)
+        return ctx->error;
+    if (tirvo_nfa_build(ctx) != 0)
         return ctx->error;
     if (ctx->flags.progress)
         print_average_state_record_size(ctx);
