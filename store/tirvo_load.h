@@ -109,6 +109,7 @@ enum tirvo_fp_state_flag {
 #define TIRVO_FP_MAX_DFAS 65536         /* DFAs: contexts index them in 16 bits */
 #define TIRVO_FP_MAX_BYC_PROGS 65536    /* programs: contexts index them in 16 bits */
 #define TIRVO_FP_MAX_VARIABLES 65536    /* variables of one file */
+#define TIRVO_FP_MAX_RECORD_BODY 65536  /* bytes of one record after its kind and length */
 #define TIRVO_FP_MAX_SITUATIONS 1048576 /* situations of one file */
 #define TIRVO_FP_MAX_STATES 16777216    /* states of one DFA */
 #define TIRVO_FP_MAX_STACK_SIZE 1020    /* bytes of a program's stack: 255 cells */

@@ -21,6 +21,7 @@
 #define TIRVO_STORE_TIRVO_LOAD_STREAM_H
 
 #include "lib/vabo/public/vabo.h"
+#include "store/tirvo_load.h"
 
 #include <zlib.h>
 
@@ -31,7 +32,7 @@
 // Bytes read from the file at a time.
 constexpr size_t TIRVO_LOAD_CHUNK_SIZE = 4096;
 // Bytes of the decompressed window; the largest record fits exactly.
-constexpr size_t TIRVO_LOAD_WINDOW_SIZE = 65536;
+constexpr size_t TIRVO_LOAD_WINDOW_SIZE = TIRVO_FP_MAX_RECORD_BODY;
 // Bytes of the scratch for checking a program: one per code byte and one
 // more; a program's code always fits into one record.
 constexpr size_t TIRVO_LOAD_SCRATCH_SIZE = TIRVO_LOAD_WINDOW_SIZE + 1;
