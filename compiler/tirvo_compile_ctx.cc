@@ -1,5 +1,6 @@
 #include "compiler/tirvo_compile_ctx.h"
 
+#include "byc/tirvo_byc.h"
 #include "byc/tirvo_variable.h"
 #include "lang/tirvo_dump.h"
 #include "lang/tirvo_parse.h"
@@ -231,6 +232,9 @@ int tirvo_compile_run(tirvo_compile_ctx *ctx) {
     if (parse(ctx) != 0)
         return ctx->error;
     show_parse_results(ctx);
+    tirvo_byc_compile(ctx);
+    if (ctx->error)
+        return ctx->error;
     if (ctx->flags.syntax_check)
         return ctx->error;
     if (ctx->flags.progress)
