@@ -36,6 +36,10 @@ constexpr int MAX_CHAIN_TESTS = (TIRVO_BYC_BUFFER_SIZE - TEST_TAIL_BYTES) / TEST
 constexpr int WIDE_OFFSET = TIRVO_BYC_SHLEFT64 - TIRVO_BYC_SHLEFT32;
 static_assert(TIRVO_BYC_BITWISE_COMPLEMENT64 - TIRVO_BYC_BITWISE_COMPLEMENT32 == WIDE_OFFSET);
 static_assert(TIRVO_BYC_NEQ64 - TIRVO_BYC_NEQ32 == WIDE_OFFSET);
+// The engine values and the text parses are numbered in the operators' order.
+static_assert(TIRVO_BYC_DPORT - TIRVO_BYC_MAJOR == tirvo_varexp_dport - tirvo_varexp_major);
+static_assert(TIRVO_BYC_PARSE_INT - TIRVO_BYC_PARSE_DEC ==
+              tirvo_varexp_parse_int - tirvo_varexp_parse_dec);
 
 // The file name without its folders, for the void-operand message.
 constexpr const char *base_name(const char *path) {

@@ -8,7 +8,11 @@
 // step with the widths of the nodes. A value of 1 to 32 bits lives in a
 // 4-byte cell, a wider one in an 8-byte cell, and a node without a value
 // leaves nothing; each node leaves exactly the cell its `result_size` calls
-// for, which is what lets the consumers pop blindly.
+// for, which is what lets the consumers pop blindly. Two constructs need an
+// extra step for that: a shift takes the width of its left operand, so a
+// shift done at 64 bits because of a 64-bit count is cast back to 32; and a
+// cast to void drops its operand's value, while a cast of an operand without
+// a value is refused like any other missing operand.
 //
 // Three passes follow the generation:
 //  - a chain of one-bit tests joined by "&&" (x == 1 && y == 0 && ...) is
@@ -26,13 +30,13 @@
 // uses to bind the program at run time. Programs, their code and their
 // relocation entries come from the compile pool.
 //
-// Failures of one expression are codes (TIRVO_BYC_*), turned by the compile
+// Failures of one expression are codes (TIRVO_BYC_ERR_*), turned by the compile
 // step into the context's `error`: 6 with a message, or 2 for memory. The
 // walk is recursive; expressions nested deeper than TIRVO_BYC_MAX_NESTING
 // levels are refused as too large (code 1) before they could exhaust the
 // machine stack, and chains of one-bit tests too long to fit the buffer are
-// refused without being walked to the end, so that a hostile fingerprint
-// costs neither a crash nor quadratic time.
+// refused without being walked to the end, so that a hostile fingerprint can
+// neither overflow the stack nor make the compile slow.
 #ifndef TIRVO_BYC_TIRVO_BYC_H
 #define TIRVO_BYC_TIRVO_BYC_H
 

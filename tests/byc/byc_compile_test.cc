@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +25,6 @@
 #include <map>
 #include <ostream>
 #include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -130,6 +130,17 @@ struct env {
 
     int compile(const tirvo_varexp *x) { return tirvo_byc_compile_varexp(&ctx, &prog, x); }
 };
+
+// True when `err` is the void-operand message, whose line number names the
+// check in the compiler's source, followed by `rest`.
+bool is_void_message(const std::string &err, const std::string &rest = "") {
+    const std::string head = "tirvo_byc.cc: ", tail = ": unexpected void argument\n" + rest;
+    if (err.size() <= head.size() + tail.size() || err.compare(0, head.size(), head) != 0 ||
+        err.compare(err.size() - tail.size(), tail.size(), tail) != 0)
+        return false;
+    std::string line = err.substr(head.size(), err.size() - head.size() - tail.size());
+    return line.find_first_not_of("0123456789") == std::string::npos;
+}
 
 // ---------------------------------------------------------------------------
 // Code per operator.
@@ -490,8 +501,6 @@ INSTANTIATE_TEST_SUITE_P(Operators, Compound, testing::ValuesIn(compound_ops),
 // ---------------------------------------------------------------------------
 // Failures of one expression.
 
-const std::regex void_message("tirvo_byc\\.cc: [0-9]+: unexpected void argument\n");
-
 struct fail_case {
     const char *name;
     std::function<tirvo_varexp *(env &)> build;
@@ -509,7 +518,7 @@ TEST_P(VoidOperand, IsRefusedWithItsMessage) {
     int rc = e.compile(GetParam().build(e));
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(rc, TIRVO_BYC_ERR_VOID);
-    EXPECT_TRUE(std::regex_match(err, void_message)) << err;
+    EXPECT_TRUE(is_void_message(err)) << err;
 }
 
 // clang-format off
@@ -909,10 +918,7 @@ TEST(Step, TheFirstFailureStopsTheStep) {
     EXPECT_EQ(bad->bycp, nullptr);
     EXPECT_EQ(later->bycp, nullptr);
     EXPECT_EQ(later->bound, 5u);
-    EXPECT_TRUE(std::regex_match(
-        r.err,
-        std::regex("tirvo_byc\\.cc: [0-9]+: unexpected void argument\nbyc compile error: 5\n")))
-        << r.err;
+    EXPECT_TRUE(is_void_message(r.err, "byc compile error: 5\n")) << r.err;
     EXPECT_EQ(r.out, "");
 }
 

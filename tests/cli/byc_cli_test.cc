@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -26,6 +26,18 @@ run_result compile(std::vector<std::string> args) {
 }
 
 const std::string failed = "error in fingerprint compiling: 6\n";
+
+// `text` with what follows each `marker` up to the next ':' or line end
+// replaced by "#": hides source line numbers and parser positions.
+std::string mask(const std::string &text, const std::string &marker) {
+    std::string out;
+    size_t from = 0;
+    for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, from)) {
+        out.append(text, from, at + marker.size() - from).append("#");
+        from = std::min(text.find_first_of(":\n", at + marker.size()), text.size());
+    }
+    return out.append(text, from, std::string::npos);
+}
 
 // The location text of a fingerprint that is one expression.
 std::string whole(const std::string &fp) {
@@ -116,6 +128,14 @@ const std::string chain_code = ins(0, "SKIP_VARBIT_Z", "0, FW 16") +
 
 const std::string ab_vars = var(1, "a", 0, 1, 0);
 
+const std::string post_inc_code = ins(0, "PUSH8_TO32", "0") + ins(4, "INC32") +
+                                  ins(5, "COPY32_TO8", "0") + ins(9, "DEC32") + end(10);
+
+const std::string x8_vars = var(1, "x", 0, 8, 0) + var(6, "x", 0, 8, 0);
+
+const std::string wide_eq_code = ins(0, "PUSH64_TO64", "0") + ins(4, "PUSH32_LIT", "5") +
+                                 ins(9, "CAST32_TO64") + ins(10, "EQ64") + end(11);
+
 // clang-format off
 const listing_case listings[] = {
     {"VoidIsAnEmptyProgram", {}, "(?[void])",
@@ -149,26 +169,11 @@ const listing_case listings[] = {
      show("1-1,0-22", or_code, or_code, 4, ab_vars + var(15, "b", 0, 1, 1), 8, " 9 4 0")},
     // The literal is widened; the comparison is counted as leaving 8 bytes.
     {"WideComparison", {}, "(?[$v@64 == 5])",
-     show("1-1,0-16",
-          ins(0, "PUSH64_TO64", "0") + ins(4, "PUSH32_LIT", "5") + ins(9, "CAST32_TO64") +
-              ins(10, "EQ64") + end(11),
-          ins(0, "PUSH64_TO64", "0") + ins(4, "PUSH32_LIT", "5") + ins(9, "CAST32_TO64") +
-              ins(10, "EQ64") + end(11),
-          4, var(1, "v", 1, 64, 0), 16, " 10 9 4 0")},
+     show("1-1,0-16", wide_eq_code, wide_eq_code, 4, var(1, "v", 1, 64, 0), 16, " 10 9 4 0")},
     {"PostIncrement", {}, "(?[x@8++])",
-     show("1-1,0-11",
-          ins(0, "PUSH8_TO32", "0") + ins(4, "INC32") + ins(5, "COPY32_TO8", "0") +
-              ins(9, "DEC32") + end(10),
-          ins(0, "PUSH8_TO32", "0") + ins(4, "INC32") + ins(5, "COPY32_TO8", "0") +
-              ins(9, "DEC32") + end(10),
-          4, var(1, "x", 0, 8, 0) + var(6, "x", 0, 8, 0), 4, " 4 0")},
+     show("1-1,0-11", post_inc_code, post_inc_code, 4, x8_vars, 4, " 4 0")},
     {"VgrListsOffsets", {"-M"}, "(?[x@8++])",
-     show("0-11",
-          ins(0, "PUSH8_TO32", "0") + ins(4, "INC32") + ins(5, "COPY32_TO8", "0") +
-              ins(9, "DEC32") + end(10),
-          ins(0, "PUSH8_TO32", "0") + ins(4, "INC32") + ins(5, "COPY32_TO8", "0") +
-              ins(9, "DEC32") + end(10),
-          4, var(1, "x", 0, 8, 0) + var(6, "x", 0, 8, 0), 4, " 4 0")},
+     show("0-11", post_inc_code, post_inc_code, 4, x8_vars, 4, " 4 0")},
     {"SkipsLandingOnATestedLiteralAreRedirected", {}, "(?[x@8 && y@8 -> z = 1])",
      show("1-1,0-25", implies_code(17, 9), implies_code(36, 28), 0,
           var(1, "x", 0, 8, 0) + var(9, "y", 0, 8, 1) + var(40, "z", 0, 1, 2), 4, " 4 0")},
@@ -207,9 +212,15 @@ TEST(Listing, BranchesReachTheirOwnMaximum) {
 // ---------------------------------------------------------------------------
 // Expressions that do not compile.
 
-const std::string void_message = "tirvo_byc\\.cc: [0-9]+: unexpected void argument\n";
-const std::string offset_message = "\"offset\" variable can only be used as \"\\$offset\", no "
-                                   "size specifiers, only with \"\\$\" at 1-1,[0-9]+-[0-9]+\n";
+const std::string void_message = "tirvo_byc.cc: #: unexpected void argument\n";
+const std::string offset_message = "\"offset\" variable can only be used as \"$offset\", no "
+                                   "size specifiers, only with \"$\" at #\n";
+
+// Standard error with the source line of a void check and the position of an
+// offset variable hidden.
+std::string masked(const std::string &err) {
+    return mask(mask(err, "tirvo_byc.cc: "), "only with \"$\" at ");
+}
 
 struct check_case {
     const char *fp;
@@ -223,7 +234,7 @@ std::ostream &operator<<(std::ostream &os, const check_case &c) {
 struct failure_case {
     const char *name;
     std::vector<std::string> args;
-    std::string err; // a regular expression over the whole standard error
+    std::string err; // standard error, masked
 };
 
 void PrintTo(const failure_case &c, std::ostream *os) {
@@ -237,7 +248,7 @@ TEST_P(Failure, ReportsTheCodeAndExitsWithSix) {
     run_result r = compile(c.args);
     EXPECT_EQ(r.status, 6);
     EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(std::regex_match(r.err, std::regex(c.err))) << r.err;
+    EXPECT_EQ(masked(r.err), c.err);
 }
 
 // clang-format off
@@ -263,14 +274,13 @@ INSTANTIATE_TEST_SUITE_P(Expressions, Failure, testing::ValuesIn(failures),
 TEST(Failure, ListingsStopAtTheFailingExpression) {
     run_result r = compile({"-S", "-B", "-l", "(?[x++])(?[y@8 + void])(?[z++])"});
     EXPECT_EQ(r.status, 6);
-    std::regex header("Byte code from varexp@");
-    auto n = std::distance(std::sregex_iterator(r.out.begin(), r.out.end(), header),
-                           std::sregex_iterator());
-    EXPECT_EQ(n, 2); // the first program, before and after the optimisation
+    size_t headers = 0;
+    for (size_t at = r.out.find("Byte code from varexp@"); at != std::string::npos;
+         at = r.out.find("Byte code from varexp@", at + 1))
+        ++headers;
+    EXPECT_EQ(headers, 2u); // the first program, before and after the optimisation
     EXPECT_NE(r.out.find("max stack size: 4\n"), std::string::npos);
-    EXPECT_TRUE(
-        std::regex_match(r.err, std::regex(void_message + "byc compile error: 5\n" + failed)))
-        << r.err;
+    EXPECT_EQ(masked(r.err), void_message + "byc compile error: 5\n" + failed);
 }
 
 TEST(Failure, NoFingerprintFileAfterASyntaxCheck) {
