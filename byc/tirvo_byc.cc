@@ -590,6 +590,9 @@ bool required_bit(const tirvo_varexp *t) {
     return (t->oper == tirvo_varexp_eq && lit == 1) || (t->oper == tirvo_varexp_neq && lit == 0);
 }
 
+// ---------------------------------------------------------------------------
+// Instruction classes of the passes after the generation.
+
 // The instructions whose last three bytes are a skip.
 bool has_skip(int opcode) {
     switch (opcode) {
