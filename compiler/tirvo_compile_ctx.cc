@@ -1,6 +1,7 @@
 #include "compiler/tirvo_compile_ctx.h"
 
 #include "automata/tirvo_regex_to_nfa.h"
+#include "byc/tirvo_byc.h"
 #include "byc/tirvo_variable.h"
 #include "lang/tirvo_dump.h"
 #include "lang/tirvo_parse.h"
@@ -199,19 +200,6 @@ void print_average_state_record_size(const tirvo_compile_ctx *ctx) {
     std::printf("Average uncompressed state record size: %.1f\n", avg);
 }
 
-// Parses the whole input into the context. A failed parse is a parse error
-// unless a stage already stored its code (memory exhaustion).
-int parse(tirvo_compile_ctx *ctx) {
-    tirvo_debug = ctx->flags.parser_debug;
-    if (ctx->flags.case_insensitive)
-        ctx->parse_flags |= TIRVO_PARSE_GLOBAL_CASE_INSENSITIVE;
-    if (ctx->flags.quiet)
-        ctx->parse_flags |= TIRVO_PARSE_QUIET;
-    if (tirvo_parse(ctx) != 0 && ctx->error == TIRVO_COMPILE_OK)
-        ctx->error = TIRVO_COMPILE_ERR_PARSE;
-    return ctx->error;
-}
-
 // The listings of the parse: -D and --show-variables.
 void show_parse_results(tirvo_compile_ctx *ctx) {
     if (ctx->flags.show_parse_tree)
@@ -229,9 +217,12 @@ int tirvo_compile_run(tirvo_compile_ctx *ctx) {
     tirvo_pool_setup(&ctx->pool, std::malloc, std::free);
     if (tirvo_parse_setup(ctx) != 0)
         return ctx->error;
-    if (parse(ctx) != 0)
+    if (tirvo_parse_run(ctx) != 0)
         return ctx->error;
     show_parse_results(ctx);
+    tirvo_byc_compile(ctx);
+    if (ctx->error)
+        return ctx->error;
     if (ctx->flags.syntax_check)
         return ctx->error;
     if (tirvo_nfa_build(ctx) != 0)

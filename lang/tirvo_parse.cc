@@ -34,3 +34,14 @@ int tirvo_parse_setup(tirvo_compile_ctx *ctx) {
     tirvo_scanner_set_input(ctx, ctx->input_file);
     return 0;
 }
+
+int tirvo_parse_run(tirvo_compile_ctx *ctx) {
+    tirvo_debug = ctx->flags.parser_debug;
+    if (ctx->flags.case_insensitive)
+        ctx->parse_flags |= TIRVO_PARSE_GLOBAL_CASE_INSENSITIVE;
+    if (ctx->flags.quiet)
+        ctx->parse_flags |= TIRVO_PARSE_QUIET;
+    if (tirvo_parse(ctx) != 0 && ctx->error == TIRVO_COMPILE_OK)
+        ctx->error = TIRVO_COMPILE_ERR_PARSE;
+    return ctx->error;
+}

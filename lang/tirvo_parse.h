@@ -29,6 +29,13 @@ struct tirvo_compile_ctx;
 // be created the pool is released as well.
 int tirvo_parse_setup(tirvo_compile_ctx *ctx);
 
+// Parses the whole input into the context (after tirvo_parse_setup): turns
+// the parser's trace on when `parser_debug` is set, starts case-insensitive
+// and quiet as the options say, and runs the parser. A failed parse sets
+// `error` to 1 unless a stage already stored its code (memory exhaustion).
+// Returns `error`.
+int tirvo_parse_run(tirvo_compile_ctx *ctx);
+
 // Reports a parse error: marks `error_reported` in the context's flags and
 // prints "<prefix>: <text>\n" to the standard error stream, the prefix made
 // from `loc` (see tirvo_loc_message).

@@ -14,7 +14,7 @@
 // that gets it as its input closes it).
 FILE *text_file(const std::string &text);
 
-// Runs the pipeline with -S over `text` (named "fp" in messages), after
+// Runs the front end (set-up and parse) over `text` (named "fp" in messages), after
 // `setup` has applied further options, capturing the standard error stream.
 struct compiled {
     tirvo_compile_ctx ctx; // the context after the run
