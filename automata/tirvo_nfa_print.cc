@@ -118,7 +118,9 @@ int tirvo_nfa_write_graph(tirvo_compile_ctx *ctx, FILE *f, const struct nfa *nfa
 
 namespace {
 
-uint32_t limit(const tirvo_compile_ctx *ctx) { return static_cast<uint32_t>(ctx->alphabet_size); }
+uint32_t limit(const tirvo_compile_ctx *ctx) {
+    return static_cast<uint32_t>(ctx->alphabet_size);
+}
 
 void print_set(const tirvo_compile_ctx *ctx, const tirvo_charset *set) {
     tirvo_charset_print(stdout, set, 0, limit(ctx));
@@ -213,8 +215,8 @@ void tirvo_superstates_print(const tirvo_compile_ctx *ctx, const struct supersta
             std::printf("  !matching_next_state_exists\n");
         dl_list_for_each(v, &s->varexps) {
             std::printf("  varexp: ");
-            tirvo_dump_varexp(stdout, dl_list_entry(v, superstate_varexp, list)->varexp_entry->varexp,
-                              2, ctx);
+            tirvo_dump_varexp(
+                stdout, dl_list_entry(v, superstate_varexp, list)->varexp_entry->varexp, 2, ctx);
         }
         if (s->count_charset) {
             std::printf("  COUNT: %u ", s->count);

@@ -21,6 +21,12 @@ namespace {
 // The module name that internal error messages carry.
 constexpr const char MODULE_NAME[] = "tirvo_nfa_to_dfa";
 
+// A hash lookup reads the key and the chain link of a superstate, the
+// finishing passes its id, flags, expressions and parents: each group in one
+// cache line of a 64-byte aligned record.
+static_assert(offsetof(superstate, key) == 64 && offsetof(superstate, hash_next) == 88);
+static_assert(offsetof(superstate, parents) + sizeof(qle_avl_tree) <= 64);
+
 // First symbol above the consuming ones: 257, 258 and 259 are assertions.
 constexpr uint32_t FIRST_ASSERTION = 257;
 
@@ -99,6 +105,13 @@ struct builder {
     uint32_t *tgt_begin;
     uint32_t *tgt_ids;
     tirvo_bitv *varexp_states; // states with a variable expression
+    // The distinct boundary sets of the NFA, and for each state the index of
+    // its own: the cut of a superstate unites each distinct set once, from
+    // one contiguous table, however many states share it.
+    uint32_t *bnd_index;
+    tirvo_charset *bnd_sets;
+    uint32_t *bnd_stamp; // per distinct set: the cut that last added it
+    uint32_t cut_stamp;  // number of the current cut
 
     std::unique_ptr<EVP_MD_CTX, md_ctx_free> md; // reused for every digest
     std::unique_ptr<EVP_MD, md_free> md5;        // fetched once
@@ -168,6 +181,45 @@ bool prepare_states(builder &b) {
             tirvo_bitv_set(nfa->bound_charset_states, s->id);
         if (s->varexp_entry)
             tirvo_bitv_set(b.varexp_states, s->id);
+    }
+    return true;
+}
+
+// Numbers the distinct boundary sets and fills `bnd_index`, `bnd_sets` and
+// `bnd_stamp`: an open-addressing table over the sets' words finds the equal
+// ones.
+bool prepare_boundaries(builder &b) {
+    const uint32_t n = b.num_states ? b.num_states : 1;
+    std::size_t slots = 16;
+    while (slots < std::size_t{n} * 2)
+        slots *= 2;
+    scratch_array<uint32_t> table; // distinct set index + 1, or 0 for an empty slot
+    if (!table.reserve(slots)) {
+        out_of_memory(b.ctx);
+        return false;
+    }
+    std::memset(table.data, 0, sizeof(uint32_t) * slots);
+    b.bnd_index = static_cast<uint32_t *>(tirvo_compile_zalloc(b.ctx, sizeof(uint32_t) * n));
+    b.bnd_sets =
+        static_cast<tirvo_charset *>(tirvo_compile_zalloc(b.ctx, sizeof(tirvo_charset) * n));
+    b.bnd_stamp = static_cast<uint32_t *>(tirvo_compile_zalloc(b.ctx, sizeof(uint32_t) * n));
+    if (!b.bnd_index || !b.bnd_sets || !b.bnd_stamp)
+        return false;
+    uint32_t distinct = 0;
+    for (uint32_t t = 0; t < b.num_states; ++t) {
+        const tirvo_charset *set = b.nfa->nfa_state_vect[t]->eq_class_trans;
+        uint64_t h = 0;
+        for (std::size_t w = 0; w < TIRVO_CHARSET_WORDS; ++w)
+            h = (h ^ set->bits[w]) * 0x9e3779b97f4a7c15u;
+        std::size_t slot = (h >> 20) & (slots - 1);
+        while (table.data[slot] != 0 &&
+               tirvo_charset_compare(&b.bnd_sets[table.data[slot] - 1], set) != 0)
+            slot = (slot + 1) & (slots - 1);
+        if (table.data[slot] == 0) {
+            b.bnd_sets[distinct] = *set;
+            table.data[slot] = ++distinct;
+        }
+        b.bnd_index[t] = table.data[slot] - 1;
     }
     return true;
 }
@@ -684,15 +736,22 @@ void expand_one(builder &b, superstate *s) {
     const active &r = *s->active;
     tirvo_charset cuts{};
     bool no_states = true;
+    const uint32_t stamp = ++b.cut_stamp;
+    auto add_cut = [&](uint32_t t) {
+        const uint32_t k = b.bnd_index[t];
+        if (b.bnd_stamp[k] != stamp) {
+            b.bnd_stamp[k] = stamp;
+            tirvo_charset_union(&cuts, &b.bnd_sets[k]);
+        }
+    };
     for (uint32_t w = 0; w < b.words; ++w) {
         for (tirvo_bitv v = r.active_states[w]; v; v &= v - 1) {
-            const uint32_t t = w * 64 + static_cast<uint32_t>(std::countr_zero(v));
-            tirvo_charset_union(&cuts, b.nfa->nfa_state_vect[t]->eq_class_trans);
+            add_cut(w * 64 + static_cast<uint32_t>(std::countr_zero(v)));
             no_states = false;
         }
     }
     for (uint32_t i = 0; i < r.num_assocs; ++i)
-        tirvo_charset_union(&cuts, r.assocs[i].nfa_state->eq_class_trans);
+        add_cut(r.assocs[i].nfa_state->id);
     if (no_states)
         tirvo_charset_add(&cuts, FIRST_ASSERTION);
 
@@ -865,12 +924,8 @@ int parent_cmp(const void *a, const void *b) {
     return x < y ? -1 : x > y ? 1 : 0;
 }
 
-// Puts `parent` into the parents of `s` unless it is there.
+// Puts `parent`, which is not there yet, into the parents of `s`.
 void add_parent(tirvo_compile_ctx *ctx, superstate *s, superstate *parent) {
-    superstate_parent key{};
-    key.id = parent->id;
-    if (qle_avl_tree_find(&s->parents, qle_avl_payload(&key.node)))
-        return;
     auto *node = tirvo_compile_new<superstate_parent>(ctx);
     if (!node)
         return;
@@ -886,23 +941,36 @@ void add_parent(tirvo_compile_ctx *ctx, superstate *s, superstate *parent) {
 }
 
 // Every superstate gets `cannot_match` and becomes a parent of the targets of
-// its arcs, except of arcs for the special symbols of a low-level DFA.
-void collect_parents(tirvo_compile_ctx *ctx, superstates *ss) {
+// its arcs, except of arcs for the special symbols of a low-level DFA. The
+// superstates are visited in ascending id, so a parent already in a tree can
+// only be the one inserted last: `newest[id]` (id + 1 of that parent, 0 for
+// none) replaces a search of the tree.
+bool collect_parents(tirvo_compile_ctx *ctx, superstates *ss) {
+    std::unique_ptr<uint32_t, decltype(&std::free)> newest(
+        static_cast<uint32_t *>(std::calloc(std::size_t{ss->ss_cnt} + 1, sizeof(uint32_t))),
+        &std::free);
+    if (!newest) {
+        out_of_memory(ctx);
+        return false;
+    }
     const bool low_level = ctx->flags.low_level_dfa;
     dl_list_for_each(pos, &ss->superstate_list) {
         superstate *s = dl_list_entry(pos, superstate, list);
         s->cannot_match = 1;
-        const superstate *last = nullptr;
         dl_list_for_each(a, &s->arcs) {
             const superstate_arc *arc = dl_list_entry(a, superstate_arc, list);
-            if ((low_level && arc->first > 255) || arc->target == last)
+            if (low_level && arc->first > 255)
+                continue;
+            uint32_t &last = newest.get()[arc->target->id];
+            if (last == s->id + 1)
                 continue;
             add_parent(ctx, arc->target, s);
             if (ctx->error)
-                return;
-            last = arc->target;
+                return false;
+            last = s->id + 1;
         }
     }
+    return true;
 }
 
 // The queue of the backwards pass; `tail` grows as parents lose cannot_match.
@@ -1126,8 +1194,7 @@ void tirvo_dfa_finish(tirvo_compile_ctx *ctx, superstates *ss) {
         if (s->varexps.next != s->varexps.prev)
             dl_list_sort(&s->varexps, varexp_position_cmp);
     }
-    collect_parents(ctx, ss);
-    if (ctx->error || !compute_matchability(ctx, ss))
+    if (!collect_parents(ctx, ss) || !compute_matchability(ctx, ss))
         return;
     dl_list_for_each(pos, &ss->superstate_list) {
         superstate *s = dl_list_entry(pos, superstate, list);
@@ -1158,7 +1225,7 @@ void tirvo_dfa_build_entry(tirvo_compile_ctx *ctx, tirvo_regex_entry *entry) {
     b.alphabet_size = static_cast<uint32_t>(ctx->alphabet_size);
     b.trace = ctx->flags.show_superstates;
     b.count_superstates = !ctx->flags.no_count_superstates;
-    if (!prepare_states(b) || !prepare_masks(b))
+    if (!prepare_states(b) || !prepare_boundaries(b) || !prepare_masks(b))
         return;
     if (ctx->flags.show_nfa)
         tirvo_nfa_print(ctx, nfa);

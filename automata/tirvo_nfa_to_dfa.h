@@ -74,7 +74,7 @@ struct nfa_state;
 constexpr uint32_t tirvo_nfa_hash_init_bits = 2;
 
 // Most superstates one entry may have; more ends the stage with error 2.
-constexpr uint32_t TIRVO_DFA_MAX_SUPERSTATES = uint32_t{1} << 24;
+constexpr uint32_t TIRVO_DFA_MAX_SUPERSTATES = uint32_t{1} << 22;
 
 // Size of a superstate key: the 16-byte MD5 digest, then 8 zero bytes.
 constexpr std::size_t TIRVO_SUPERSTATE_KEY_SIZE = 24;
@@ -129,21 +129,24 @@ struct superstate_parent {
     superstate *parent; // a superstate with an arc to the tree's owner
 };
 
-// One state of the deterministic automaton.
+// One state of the deterministic automaton. The fields are ordered by use:
+// the first 64 bytes hold what the finishing passes read of an arc's target,
+// the next 32 what a hash lookup compares (see the static_assert in the
+// source).
 struct superstate {
-    dl_list list;                           // membership in `superstate_list`
-    dl_list pending_link;                   // membership in `pending` while pending
-    uint32_t id;                            // creation number; the final number after finishing
-    superstate *hash_next;                  // next superstate in the same hash bucket
-    uint8_t key[TIRVO_SUPERSTATE_KEY_SIZE]; // MD5 digest of the active record, 8 zero bytes
-    struct active *active;                  // heap record while pending, then null
-    dl_list arcs;                           // superstate_arc: ascending by `first`, disjoint
-    qle_avl_tree parents;                   // superstate_parent: superstates with an arc here
-    dl_list varexps;                        // superstate_varexp: expressions run on entry
-    tirvo_charset *count_charset;           // count superstates: the counted symbols; else null
+    uint32_t id;                        // creation number; the final number after finishing
     uint32_t count;                     // count superstates: counted symbols to the exit; else 0
     uint8_t cannot_match;               // no path of arcs reaches a superstate with varexps
     uint8_t matching_next_state_exists; // an arc leads to a superstate with varexps
+    dl_list varexps;                    // superstate_varexp: expressions run on entry
+    qle_avl_tree parents;               // superstate_parent: superstates with an arc here
+    tirvo_charset *count_charset;       // count superstates: the counted symbols; else null
+    struct active *active;              // heap record while pending, then null
+    uint8_t key[TIRVO_SUPERSTATE_KEY_SIZE]; // MD5 digest of the active record, 8 zero bytes
+    superstate *hash_next;                  // next superstate in the same hash bucket
+    dl_list arcs;                           // superstate_arc: ascending by `first`, disjoint
+    dl_list list;                           // membership in `superstate_list`
+    dl_list pending_link;                   // membership in `pending` while pending
 };
 
 // The hash table of superstates: 2^bits bucket heads, chained through

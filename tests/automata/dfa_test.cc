@@ -109,6 +109,26 @@ TEST(SuperstateHash, GrowsWhenTheLoadPassesNineTenths) {
     EXPECT_EQ(ss->hash_tab, nullptr);
 }
 
+// A construction that would pass the limit on superstates stops with a
+// message at the entry's expression and error 2 instead of exhausting the
+// machine.
+TEST(SuperstateNew, RefusesMoreThanTheLimit) {
+    pool_ctx p;
+    p.ctx.input_name = "fp";
+    superstates *ss = empty_superstates(&p.ctx);
+    const tirvo_location loc{1, 0, 1, 5, 0, 5};
+    ss->location = &loc;
+    ss->ss_cnt = TIRVO_DFA_MAX_SUPERSTATES - 1;
+    ASSERT_NE(tirvo_superstate_new(&p.ctx, ss), nullptr);
+    EXPECT_EQ(p.ctx.error, 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(tirvo_superstate_new(&p.ctx, ss), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "fp:1-1,0-5: DFA too large: more than 4194304 superstates\n");
+    EXPECT_EQ(p.ctx.error, TIRVO_COMPILE_ERR_MEMORY);
+    EXPECT_EQ(ss->ss_cnt, TIRVO_DFA_MAX_SUPERSTATES);
+}
+
 // ---------------------------------------------------------------------------
 // Digest.
 
