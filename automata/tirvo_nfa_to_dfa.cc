@@ -22,8 +22,8 @@ namespace {
 constexpr const char MODULE_NAME[] = "tirvo_nfa_to_dfa";
 
 // A hash lookup reads the key and the chain link of a superstate, the
-// finishing passes its id, flags, expressions and parents: each group in one
-// cache line of a 64-byte aligned record.
+// finishing passes its id, flags, expressions and parents: each group lies
+// together, in as few cache lines as the record's alignment allows.
 static_assert(offsetof(superstate, key) == 64 && offsetof(superstate, hash_next) == 88);
 static_assert(offsetof(superstate, parents) + sizeof(qle_avl_tree) <= 64);
 
@@ -109,9 +109,9 @@ struct builder {
     // its own: the cut of a superstate unites each distinct set once, from
     // one contiguous table, however many states share it.
     uint32_t *bnd_index;
-    tirvo_charset *bnd_sets;
-    uint32_t *bnd_stamp; // per distinct set: the cut that last added it
-    uint32_t cut_stamp;  // number of the current cut
+    scratch_array<tirvo_charset> bnd_sets;
+    scratch_array<uint32_t> bnd_stamp; // per distinct set: the cut that last added it
+    uint32_t cut_stamp;                // number of the current cut
 
     std::unique_ptr<EVP_MD_CTX, md_ctx_free> md; // reused for every digest
     std::unique_ptr<EVP_MD, md_free> md5;        // fetched once
@@ -194,17 +194,14 @@ bool prepare_boundaries(builder &b) {
     while (slots < std::size_t{n} * 2)
         slots *= 2;
     scratch_array<uint32_t> table; // distinct set index + 1, or 0 for an empty slot
+    b.bnd_index = static_cast<uint32_t *>(tirvo_compile_zalloc(b.ctx, sizeof(uint32_t) * n));
+    if (!b.bnd_index)
+        return false;
     if (!table.reserve(slots)) {
         out_of_memory(b.ctx);
         return false;
     }
     std::memset(table.data, 0, sizeof(uint32_t) * slots);
-    b.bnd_index = static_cast<uint32_t *>(tirvo_compile_zalloc(b.ctx, sizeof(uint32_t) * n));
-    b.bnd_sets =
-        static_cast<tirvo_charset *>(tirvo_compile_zalloc(b.ctx, sizeof(tirvo_charset) * n));
-    b.bnd_stamp = static_cast<uint32_t *>(tirvo_compile_zalloc(b.ctx, sizeof(uint32_t) * n));
-    if (!b.bnd_index || !b.bnd_sets || !b.bnd_stamp)
-        return false;
     uint32_t distinct = 0;
     for (uint32_t t = 0; t < b.num_states; ++t) {
         const tirvo_charset *set = b.nfa->nfa_state_vect[t]->eq_class_trans;
@@ -213,14 +210,23 @@ bool prepare_boundaries(builder &b) {
             h = (h ^ set->bits[w]) * 0x9e3779b97f4a7c15u;
         std::size_t slot = (h >> 20) & (slots - 1);
         while (table.data[slot] != 0 &&
-               tirvo_charset_compare(&b.bnd_sets[table.data[slot] - 1], set) != 0)
+               tirvo_charset_compare(&b.bnd_sets.data[table.data[slot] - 1], set) != 0)
             slot = (slot + 1) & (slots - 1);
         if (table.data[slot] == 0) {
-            b.bnd_sets[distinct] = *set;
+            if (!b.bnd_sets.reserve(std::size_t{distinct} + 1, distinct)) {
+                out_of_memory(b.ctx);
+                return false;
+            }
+            b.bnd_sets.data[distinct] = *set;
             table.data[slot] = ++distinct;
         }
         b.bnd_index[t] = table.data[slot] - 1;
     }
+    if (!b.bnd_stamp.reserve(distinct ? distinct : 1)) {
+        out_of_memory(b.ctx);
+        return false;
+    }
+    std::memset(b.bnd_stamp.data, 0, sizeof(uint32_t) * (distinct ? distinct : 1));
     return true;
 }
 
@@ -739,9 +745,9 @@ void expand_one(builder &b, superstate *s) {
     const uint32_t stamp = ++b.cut_stamp;
     auto add_cut = [&](uint32_t t) {
         const uint32_t k = b.bnd_index[t];
-        if (b.bnd_stamp[k] != stamp) {
-            b.bnd_stamp[k] = stamp;
-            tirvo_charset_union(&cuts, &b.bnd_sets[k]);
+        if (b.bnd_stamp.data[k] != stamp) {
+            b.bnd_stamp.data[k] = stamp;
+            tirvo_charset_union(&cuts, &b.bnd_sets.data[k]);
         }
     };
     for (uint32_t w = 0; w < b.words; ++w) {
@@ -973,6 +979,19 @@ bool collect_parents(tirvo_compile_ctx *ctx, superstates *ss) {
     return true;
 }
 
+// A temporary heap array with room for every superstate and one more.
+using superstate_array = std::unique_ptr<superstate *[], decltype(&std::free)>;
+
+// A superstate_array for `ss`; null with `error` 2 when memory is exhausted.
+superstate_array superstate_array_new(tirvo_compile_ctx *ctx, const superstates *ss) {
+    superstate_array a(static_cast<superstate **>(
+                           std::malloc(sizeof(superstate *) * (std::size_t{ss->ss_cnt} + 1))),
+                       &std::free);
+    if (!a)
+        out_of_memory(ctx);
+    return a;
+}
+
 // The queue of the backwards pass; `tail` grows as parents lose cannot_match.
 struct match_queue {
     superstate **items; // room for every superstate and one start
@@ -994,14 +1013,9 @@ int queue_parent(qle_avl_tree *, qle_avl_node *node, void *user) {
 // expressions: backwards from each of them, each superstate queued at most
 // once since it loses the flag once.
 bool compute_matchability(tirvo_compile_ctx *ctx, superstates *ss) {
-    std::unique_ptr<superstate *, decltype(&std::free)> items(
-        static_cast<superstate **>(
-            std::malloc(sizeof(superstate *) * (std::size_t{ss->ss_cnt} + 1))),
-        &std::free);
-    if (!items) {
-        out_of_memory(ctx);
+    superstate_array items = superstate_array_new(ctx, ss);
+    if (!items)
         return false;
-    }
     dl_list_for_each(pos, &ss->superstate_list) {
         superstate *s = dl_list_entry(pos, superstate, list);
         if (dl_list_empty(&s->varexps))
@@ -1023,21 +1037,16 @@ bool is_plain(const superstate *s) {
 // New numbers: the plain superstates first, then all others, each group in
 // list order; the list is rebuilt in the new order.
 bool renumber(tirvo_compile_ctx *ctx, superstates *ss) {
-    std::unique_ptr<superstate *, decltype(&std::free)> order(
-        static_cast<superstate **>(
-            std::malloc(sizeof(superstate *) * (std::size_t{ss->ss_cnt} + 1))),
-        &std::free);
-    if (!order) {
-        out_of_memory(ctx);
+    superstate_array order = superstate_array_new(ctx, ss);
+    if (!order)
         return false;
-    }
     uint32_t curr_id = 0;
     for (int plain = 1; plain >= 0; --plain) {
         dl_list_for_each(pos, &ss->superstate_list) {
             superstate *s = dl_list_entry(pos, superstate, list);
             if (is_plain(s) == (plain == 1)) {
                 TIRVO_ASSERT(curr_id < ss->ss_cnt);
-                order.get()[curr_id++] = s;
+                order[curr_id++] = s;
             }
         }
         if (plain)
@@ -1046,7 +1055,7 @@ bool renumber(tirvo_compile_ctx *ctx, superstates *ss) {
     TIRVO_ASSERT_TEXT(curr_id == ss->ss_cnt, "curr_id == superstates->ss_cnt");
     dl_list_init(&ss->superstate_list);
     for (uint32_t i = 0; i < curr_id; ++i) {
-        superstate *s = order.get()[i];
+        superstate *s = order[i];
         s->id = i;
         dl_list_append(&ss->superstate_list, &s->list);
     }
