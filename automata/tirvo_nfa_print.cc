@@ -44,15 +44,15 @@ __attribute__((format(printf, 2, 3))) void put(graph_out *out, const char *fmt, 
         write_failed(out);
 }
 
-// Writes `set` in display form for a double-quoted label. A failure here
-// sets error 5 without the message.
+// Writes `set` in display form for a double-quoted label. A failure here is
+// reported like any other write: the stream is buffered, so which write
+// meets a full disk is a matter of chance, and a failure without a message
+// would leave the user with a bare status 5.
 void put_set(graph_out *out, const tirvo_charset *set) {
     if (!out->ok)
         return;
-    if (tirvo_charset_print(out->f, set, 1, static_cast<uint32_t>(out->ctx->alphabet_size)) != 0) {
-        out->ctx->error = TIRVO_COMPILE_ERR_OUTPUT;
-        out->ok = false;
-    }
+    if (tirvo_charset_print(out->f, set, 1, static_cast<uint32_t>(out->ctx->alphabet_size)) != 0)
+        write_failed(out);
 }
 
 // Flushes the graph's stream: the writes may all have gone into its buffer,
