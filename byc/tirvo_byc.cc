@@ -594,22 +594,7 @@ bool required_bit(const tirvo_varexp *t) {
 // Instruction classes of the passes after the generation.
 
 // The instructions whose last three bytes are a skip.
-bool has_skip(int opcode) {
-    switch (opcode) {
-    case TIRVO_BYC_SKIP:
-    case TIRVO_BYC_POP32_SKIP_Z:
-    case TIRVO_BYC_POP64_SKIP_Z:
-    case TIRVO_BYC_POP32_SKIP_NZ:
-    case TIRVO_BYC_POP64_SKIP_NZ:
-    case TIRVO_BYC_SKIP_VARBIT_Z:
-    case TIRVO_BYC_SKIP_VARBIT_NZ:
-    case TIRVO_BYC_SKIP_LVARBIT_Z:
-    case TIRVO_BYC_SKIP_LVARBIT_NZ:
-        return true;
-    default:
-        return false;
-    }
-}
+bool has_skip(int opcode) { return tirvo_byc_skip_operand_offset(opcode) != 0; }
 
 bool is_nop(int opcode) {
     return opcode >= TIRVO_BYC_NOP && opcode <= TIRVO_BYC_NOP5;

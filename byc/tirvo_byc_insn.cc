@@ -78,8 +78,9 @@ constexpr bool forms_match_sizes() {
 }
 static_assert(forms_match_sizes(), "operand layout disagrees with an instruction size");
 
-// Offset of the skip operand within an instruction with a skip, else 0.
-int skip_operand_offset(int opcode) {
+} // namespace
+
+int tirvo_byc_skip_operand_offset(int opcode) {
     switch (form_of(opcode)) {
     case operand_form_skip:
         return 1;
@@ -89,8 +90,6 @@ int skip_operand_offset(int opcode) {
         return 0;
     }
 }
-
-} // namespace
 
 uint64_t tirvo_byc_read_le(const uint8_t *p, int n) {
     TIRVO_ASSERT(n >= 1 && n <= 8);
@@ -160,7 +159,7 @@ bool tirvo_byc_code_valid(const uint8_t *code, int32_t len, uint8_t *starts) {
     // Every skip counts from the end of its instruction and must land on a
     // start or the end; a 3-byte skip cannot overflow the 32-bit arithmetic.
     for (int32_t p = 0; p < len; p += __tirvo_byc_instruction_size[code[p]]) {
-        int off = skip_operand_offset(code[p]);
+        int off = tirvo_byc_skip_operand_offset(code[p]);
         if (off == 0)
             continue;
         int64_t target = int64_t{p} + off + 3 + tirvo_byc_read_u24(code + p + off);

@@ -392,6 +392,12 @@ struct tirvo_bycp {
     int32_t end_stack_size; // bytes left on the stack: 0 (void), 4 (1-32 bits), 8 (more)
 };
 
+// Offset of the 3-byte skip operand within an instruction of `opcode` (it is
+// always the instruction's last three bytes): 1 for the plain and popping
+// skips, 4 for the skips on a variable bit; 0 for an instruction without a
+// skip or an undefined opcode.
+int tirvo_byc_skip_operand_offset(int opcode);
+
 // Makes `bycp` an empty program over the caller's buffer `buf` of `size`
 // bytes (null and 0 for no buffer): no code, no relocation entries, stack
 // sizes 0. The buffer stays the caller's.
