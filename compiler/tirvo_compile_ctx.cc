@@ -1,5 +1,6 @@
 #include "compiler/tirvo_compile_ctx.h"
 
+#include "automata/tirvo_nfa_to_dfa.h"
 #include "automata/tirvo_regex_to_nfa.h"
 #include "byc/tirvo_byc.h"
 #include "byc/tirvo_variable.h"
@@ -227,6 +228,9 @@ int tirvo_compile_run(tirvo_compile_ctx *ctx) {
         return ctx->error;
     if (tirvo_nfa_build(ctx) != 0)
         return ctx->error;
+    tirvo_compile_report_progress(ctx);
+    if (tirvo_dfa_build(ctx) != 0)
+        return ctx->error;
     if (ctx->flags.progress)
         print_average_state_record_size(ctx);
     return ctx->error;
@@ -239,7 +243,12 @@ void tirvo_compile_cleanup(tirvo_compile_ctx *ctx) {
     close_stream(&ctx->nfa_raw_graph_file);
     close_stream(&ctx->nfa_graph_before_renumbering_file);
     close_stream(&ctx->dfa_graph_file);
-    if (ctx->pool.state == 1)
+    if (ctx->pool.state == 1) {
+        // The superstate sets' heap parts hang off the entries, which live in
+        // the pool.
+        dl_list_for_each(pos, &ctx->regex_entries)
+            tirvo_superstates_release(dl_list_entry(pos, tirvo_regex_entry, list)->superstates);
         tirvo_pool_release_all(&ctx->pool);
+    }
     tirvo_scanner_destroy(ctx);
 }
