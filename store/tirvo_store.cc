@@ -19,6 +19,8 @@
 #include <cstring>
 #include <memory>
 
+#include <unistd.h>
+
 namespace {
 
 // Record kinds of the file.
@@ -311,11 +313,31 @@ void write_records(writer *w) {
     }
 }
 
+// Opens the output: "-" is the standard output, as for every output file of
+// the compiler, anything else a file of that name. The standard output is
+// written through a duplicate of its descriptor, so that closing the
+// compressed stream leaves it open.
+gzFile_s *open_output(const char *path) {
+    if (std::strcmp(path, "-") != 0)
+        return gzopen(path, "wb9");
+    std::fflush(stdout);
+    const int fd = dup(STDOUT_FILENO);
+    if (fd < 0)
+        return nullptr;
+    gzFile_s *gz = gzdopen(fd, "wb9");
+    if (!gz) {
+        const int err = errno;
+        close(fd);
+        errno = err;
+    }
+    return gz;
+}
+
 } // namespace
 
 void tirvo_store_fingerprint(tirvo_compile_ctx *ctx) {
     errno = 0;
-    gzFile_s *gz = gzopen(ctx->dfa_file_name, "wb9");
+    gzFile_s *gz = open_output(ctx->dfa_file_name);
     if (!gz) {
         std::fprintf(stderr, "could not open %s for writing: %s\n", ctx->dfa_file_name,
                      std::strerror(errno));

@@ -22,8 +22,8 @@
 
 struct tirvo_compile_ctx;
 
-// Writes the fingerprint file named by `ctx->dfa_file_name` from everything
-// the earlier stages built, and adds the uncompressed size of every state
+// Writes the fingerprint file named by `ctx->dfa_file_name` ("-": the
+// standard output) from everything the earlier stages built, and adds the uncompressed size of every state
 // record to `ctx->state_record_bytes`. On failure prints its message and sets
 // `ctx->error` to 5; a partly written file stays on disk. Aborts when zlib
 // refuses the compression parameters.
