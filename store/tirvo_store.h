@@ -23,10 +23,10 @@
 struct tirvo_compile_ctx;
 
 // Writes the fingerprint file named by `ctx->dfa_file_name` ("-": the
-// standard output) from everything the earlier stages built, and adds the uncompressed size of every state
-// record to `ctx->state_record_bytes`. On failure prints its message and sets
-// `ctx->error` to 5; a partly written file stays on disk. Aborts when zlib
-// refuses the compression parameters.
+// standard output) from everything the earlier stages built, and adds the
+// uncompressed size of every state record to `ctx->state_record_bytes`. On
+// failure prints its message and sets `ctx->error` to 5; a partly written
+// file stays on disk. Aborts when zlib refuses the compression parameters.
 void tirvo_store_fingerprint(tirvo_compile_ctx *ctx);
 
 #endif
