@@ -8,6 +8,7 @@
 #include "lang/tirvo_parse.h"
 #include "lang/tirvo_parse_tree.h"
 #include "lang/tirvo_scanner.h"
+#include "store/tirvo_store.h"
 
 #include <cinttypes>
 #include <cstdlib>
@@ -230,6 +231,9 @@ int tirvo_compile_run(tirvo_compile_ctx *ctx) {
         return ctx->error;
     tirvo_compile_report_progress(ctx);
     if (tirvo_dfa_build(ctx) != 0)
+        return ctx->error;
+    tirvo_store_fingerprint(ctx);
+    if (ctx->error)
         return ctx->error;
     if (ctx->flags.progress)
         print_average_state_record_size(ctx);

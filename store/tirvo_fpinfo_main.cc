@@ -34,8 +34,7 @@ void print_variables(const tirvo_fingerprint *fp) {
     std::printf("variables: %" PRId32 "\n", fp->num_variables);
     for (int32_t i = 0; i < fp->num_variables; ++i) {
         const tirvo_fp_variable &v = fp->variables[i];
-        std::printf("  %" PRId32 ": %s%s@%" PRId32 "\n", i, v.is_shared ? "$" : "", v.name,
-                    v.size);
+        std::printf("  %" PRId32 ": %s%s@%" PRId32 "\n", i, v.is_shared ? "$" : "", v.name, v.size);
     }
 }
 

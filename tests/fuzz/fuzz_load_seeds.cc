@@ -3,9 +3,18 @@
 // byte 1 (compress with zlib) followed by the uncompressed records, plus the
 // sample file gzip-compressed as it is (mode 0) and a file in the old DFA
 // format.
+//
+// Besides these hand-built files it compiles a handful of varied
+// fingerprints with the compiler's pipeline, so that the corpus starts from
+// what the writer really produces: each compiled file as it is (mode 0), and
+// the small ones also as their uncompressed records (mode 1), which the
+// fuzzer can mutate field by field.
+#include "tests/store/fp_compiled.h"
 #include "tests/store/fp_test_file.h"
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -52,6 +61,83 @@ fp_test_file wide_vector_file() {
     return f;
 }
 
+std::string read_whole(const std::string &path, bool *ok) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream text;
+    text << f.rdbuf();
+    *ok = static_cast<bool>(f);
+    return text.str();
+}
+
+void low_level(tirvo_compile_ctx *ctx) {
+    tirvo_compile_set_low_level_dfa(ctx);
+}
+
+void file_id_and_no_count_superstates(tirvo_compile_ctx *ctx) {
+    tirvo_compile_set_file_id(ctx, 7);
+    tirvo_compile_set_no_count_superstates(ctx);
+}
+
+// A fingerprint to compile into a seed.
+struct compiled_seed {
+    const char *name;
+    std::string text;
+    fp_compile_setup setup;
+};
+
+// Raw record seeds above this size would make the fuzzer's inputs long.
+constexpr size_t MAX_RAW_SEED = 16384;
+
+// Compiles every seed fingerprint into `dir`; false after a failure.
+bool write_compiled_seeds(const std::string &dir) {
+    bool ok = false;
+    const std::string example =
+        read_whole(std::string(TIRVO_SOURCE_DIR) + "/examples/http_admin.fp", &ok);
+    if (!ok) {
+        std::fprintf(stderr, "cannot read the example fingerprint\n");
+        return false;
+    }
+    const compiled_seed seeds[] = {
+        {"compiled_example", example, nullptr},
+        {"compiled_situation", "(?I{5})a", nullptr},
+        {"compiled_subexp", "(?I{3})abc(?>{2}de+f)|(?I{4})ab(?>*g|h)", nullptr},
+        {"compiled_regex_args", "a(?[regex{3}(b(?[v=1]))])|c(?[record_marking(d+(?[w@16=2]))])",
+         nullptr},
+        {"compiled_counts", "(?I{1})[a-cx]{1000}|(?I{2})x{3,4}(?[v=1])y|(?I{3})q{200,}", nullptr},
+        {"compiled_many_ids",
+         "(?I{9})(?[a=1])(?[b=1])(?[c=1])(?[d=1])x(?[$e@64 += parse_be(16)])y(?[{4} skip(2)])z",
+         nullptr},
+        {"compiled_low_level", "(?I{5})ab|(?I{6})a[bc]|(?I{7})a.c|(?I{1})ab|(?I{2})ab|(?I{3})ab",
+         low_level},
+        {"compiled_wide_vectors", "(?I{1})a{300}", file_id_and_no_count_superstates},
+    };
+    const std::string tmp = dir + "/compiling.tmp";
+    for (const compiled_seed &seed : seeds) {
+        int status;
+        {
+            fp_compiled c(seed.text, tmp, seed.setup);
+            status = c.status;
+        }
+        const std::string gz = read_whole(tmp, &ok);
+        std::remove(tmp.c_str());
+        if (status != 0 || !ok) {
+            std::fprintf(stderr, "%s: compile failed with %d\n", seed.name, status);
+            return false;
+        }
+        const std::string raw = fp_test_gunzip(gz, &ok);
+        if (!ok) {
+            std::fprintf(stderr, "%s: not a gzip stream\n", seed.name);
+            return false;
+        }
+        if (!write(dir, seed.name, std::string(1, '\0') + gz))
+            return false;
+        if (raw.size() <= MAX_RAW_SEED &&
+            !write(dir, std::string(seed.name) + "_records", std::string(1, '\1') + raw))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -76,5 +162,5 @@ int main(int argc, char **argv) {
     for (const auto &[name, bytes] : seeds)
         if (!write(dir, name, bytes))
             return 1;
-    return 0;
+    return write_compiled_seeds(dir) ? 0 : 1;
 }

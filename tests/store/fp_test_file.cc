@@ -220,6 +220,29 @@ std::string fp_test_zlib(const std::string &raw) {
     return compress(raw, 15);
 }
 
+std::string fp_test_gunzip(const std::string &gz, bool *ok) {
+    *ok = false;
+    z_stream z{};
+    // 15 + 16: a gzip header and trailer, nothing else.
+    if (inflateInit2(&z, 15 + 16) != Z_OK)
+        return {};
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(gz.data()));
+    z.avail_in = static_cast<uInt>(gz.size());
+    std::string out;
+    char chunk[65536];
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        z.next_out = reinterpret_cast<Bytef *>(chunk);
+        z.avail_out = sizeof chunk;
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.append(chunk, sizeof chunk - z.avail_out);
+    }
+    // Z_BUF_ERROR: the input ended before the stream did.
+    *ok = rc == Z_STREAM_END && z.avail_in == 0;
+    inflateEnd(&z);
+    return out;
+}
+
 fp_test_dfa fp_test_self_loop_dfa(int32_t num_states, bool low_level) {
     fp_test_dfa d;
     d.plain = num_states;

@@ -137,6 +137,11 @@ std::string fp_test_state_record(const fp_test_dfa &dfa, const fp_test_state &st
 std::string fp_test_gzip(const std::string &raw);
 std::string fp_test_zlib(const std::string &raw);
 
+// The content of the gzip stream `gz` (one member, as the writer makes it).
+// `ok` becomes false when `gz` is not a complete gzip stream: a zlib stream,
+// a damaged or cut stream, or bytes after its end.
+std::string fp_test_gunzip(const std::string &gz, bool *ok);
+
 // A DFA of `num_states` plain states (ids 0, 1, ...; type 1 when
 // `low_level`) whose next-state vectors are empty, so that every state stays
 // where it is on every symbol; all states are plain. Tests give some states
