@@ -7,7 +7,7 @@ packages=(
   g++ make cmake ninja-build
   flex bison
   zlib1g-dev libssl-dev
-  libgtest-dev googletest libbenchmark-dev
+  libgtest-dev googletest
   graphviz
 )
 
