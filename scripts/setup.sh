@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is
 # missing. Safe to run again: it installs nothing when all are present.
+# "scripts/setup.sh fuzz" adds clang and its fuzzer runtime for the fuzz preset.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,9 @@ packages=(
   libgtest-dev googletest
   graphviz
 )
+if [ "${1:-}" = fuzz ]; then
+  packages+=(clang libclang-rt-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
