@@ -92,9 +92,9 @@ struct env {
     tirvo_varexp *lit(uint64_t v, int size) { return tirvo_varexp_new_literal(&ctx, v, size, &at); }
 
     // "[$]name[@size]"; the size is 1 without "@".
-    tirvo_varexp *var(const char *spec, const tirvo_location *loc = nullptr) {
-        bool shared = spec[0] == '$';
-        std::string name = spec + (shared ? 1 : 0);
+    tirvo_varexp *var(const char *text, const tirvo_location *loc = nullptr) {
+        bool shared = text[0] == '$';
+        std::string name = text + (shared ? 1 : 0);
         int size = 1;
         if (auto a = name.find('@'); a != std::string::npos) {
             size = std::stoi(name.substr(a + 1));
@@ -554,17 +554,17 @@ TEST(OffsetName, MisuseNamesTheFirstOccurrence) {
     const tirvo_location first{3, 5, 3, 9, 40, 44};
     const char *message = "\"offset\" variable can only be used as \"$offset\", no size "
                           "specifiers, only with \"$\" at ";
-    for (const char *spec : {"offset@8", "$offset@32", "offset"}) {
+    for (const char *text : {"offset@8", "$offset@32", "offset"}) {
         for (bool vgr : {false, true}) {
             env e;
             e.ctx.flags.vgr_output = vgr;
-            tirvo_varexp *x = e.var(spec, &first);
+            tirvo_varexp *x = e.var(text, &first);
             testing::internal::CaptureStderr();
             EXPECT_EQ(e.compile(e.op(O::tirvo_varexp_plus, 32, e.lit(1, 1), x)),
                       TIRVO_BYC_ERR_OFFSET);
             EXPECT_EQ(testing::internal::GetCapturedStderr(),
                       std::string(message) + (vgr ? "40-44\n" : "3-3,5-9\n"))
-                << spec;
+                << text;
         }
     }
 }
