@@ -92,9 +92,9 @@ struct env {
     tirvo_varexp *lit(uint64_t v, int size) { return tirvo_varexp_new_literal(&ctx, v, size, &at); }
 
     // "[$]name[@size]"; the size is 1 without "@".
-    tirvo_varexp *var(const char *text, const tirvo_location *loc = nullptr) {
-        bool shared = text[0] == '$';
-        std::string name = text + (shared ? 1 : 0);
+    tirvo_varexp *var(const char *written, const tirvo_location *loc = nullptr) {
+        bool shared = written[0] == '$';
+        std::string name = written + (shared ? 1 : 0);
         int size = 1;
         if (auto a = name.find('@'); a != std::string::npos) {
             size = std::stoi(name.substr(a + 1));
