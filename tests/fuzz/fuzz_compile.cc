@@ -1,8 +1,11 @@
-// libFuzzer target of the compiler's front end: the input is a fingerprint
-// text, compiled with -S (scanner, grammar, parse-tree checks and byte code).
+// libFuzzer target of the compiler: the input is a fingerprint text. The
+// first byte picks options; with bit 4 clear the compile stops after the
+// byte code (-S: scanner, grammar, parse-tree checks, byte code), with it set
+// the whole pipeline runs (NFA, superstates, the file written to /dev/null).
 // Any input must end in a status and messages: never a crash, an assertion,
 // a hang or a sanitizer report. Run it with -close_fd_mask=3 to keep the
-// compiler's messages out of the way.
+// compiler's messages out of the way, and keep -max_len small for the whole
+// pipeline: a few dozen characters can ask for millions of superstates.
 #include "automata/tirvo_charset.h"
 #include "compiler/tirvo_compile_ctx.h"
 
@@ -16,7 +19,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // The first byte picks options, so that the modes that change the
-    // grammar's behaviour are reached too.
+    // compiler's behaviour are reached too.
     uint8_t options = size ? data[0] : 0;
     if (size) {
         ++data;
@@ -30,7 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     tirvo_compile_ctx ctx;
     tirvo_compile_ctx_init(&ctx);
     tirvo_compile_set_input(&ctx, in, "fuzz");
-    tirvo_compile_set_syntax_check(&ctx);
+    if (options & 16)
+        tirvo_compile_set_dfa_file_name(&ctx, "/dev/null");
+    else
+        tirvo_compile_set_syntax_check(&ctx);
+    if (options & 32)
+        tirvo_compile_set_no_count_superstates(&ctx);
+    if (options & 64)
+        tirvo_compile_set_no_count_extension(&ctx);
     if (options & 1)
         tirvo_compile_set_case_insensitive(&ctx);
     if (options & 2)
