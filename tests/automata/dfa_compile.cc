@@ -1,5 +1,7 @@
 #include "tests/automata/dfa_compile.h"
 
+#include "tests/support/temp_file.h"
+
 #include "automata/tirvo_charset.h"
 #include "automata/tirvo_regex_to_nfa.h"
 #include "lang/tirvo_parse.h"
@@ -13,17 +15,11 @@ dfa_compile::dfa_compile(const std::string &text, void (*setup)(tirvo_compile_ct
                          tirvo_pool_alloc_fn alloc) {
     tirvo_charset_init_predefined();
     tirvo_compile_ctx_init(&ctx);
-    FILE *f = std::tmpfile();
+    FILE *f = text_as_file(text);
     if (!f) {
         status = -1;
         return;
     }
-    if (!text.empty() && std::fwrite(text.data(), text.size(), 1, f) != 1) {
-        std::fclose(f);
-        status = -1;
-        return;
-    }
-    std::rewind(f);
     tirvo_compile_set_input(&ctx, f, "fp");
     tirvo_compile_set_quiet(&ctx);
     if (setup)

@@ -8,6 +8,7 @@
 // Code is compared as its listing with the blanks squeezed: "0004: INC32".
 // Relocation entries are written "pos name@size" for variables (with "$" for
 // a shared one), "pos sid" and "pos entry".
+#include "tests/support/temp_file.h"
 #include "automata/tirvo_charset.h"
 #include "byc/tirvo_byc.h"
 #include "byc/tirvo_variable.h"
@@ -1087,10 +1088,8 @@ TEST(RandomFingerprints, CompileToSoundProgramsOrFailCleanly) {
         tirvo_compile_ctx_init(&ctx);
         tirvo_compile_set_syntax_check(&ctx);
         tirvo_compile_set_quiet(&ctx);
-        FILE *f = std::tmpfile();
+        FILE *f = text_as_file(text);
         ASSERT_NE(f, nullptr);
-        std::fwrite(text.data(), text.size(), 1, f);
-        std::rewind(f);
         tirvo_compile_set_input(&ctx, f, "fp");
         testing::internal::CaptureStderr();
         int status = tirvo_compile_run(&ctx);

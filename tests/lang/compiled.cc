@@ -7,22 +7,11 @@
 
 #include <gtest/gtest.h>
 
-FILE *text_file(const std::string &text) {
-    FILE *f = std::tmpfile();
-    EXPECT_NE(f, nullptr);
-    if (f && !text.empty()) {
-        EXPECT_EQ(std::fwrite(text.data(), text.size(), 1, f), 1u);
-    }
-    if (f)
-        std::rewind(f);
-    return f;
-}
-
 compiled::compiled(const std::string &text, void (*setup)(tirvo_compile_ctx *)) {
     tirvo_charset_init_predefined();
     tirvo_compile_ctx_init(&ctx);
     tirvo_compile_set_syntax_check(&ctx);
-    tirvo_compile_set_input(&ctx, text_file(text), "fp");
+    tirvo_compile_set_input(&ctx, text_as_file(text), "fp");
     if (setup)
         setup(&ctx);
     // Only the front end runs: the grammar's results are inspected as the

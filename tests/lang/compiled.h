@@ -6,13 +6,10 @@
 #define TIRVO_TESTS_LANG_COMPILED_H
 
 #include "compiler/tirvo_compile_ctx.h"
+#include "tests/support/temp_file.h"
 
 #include <cstdio>
 #include <string>
-
-// A temporary file holding `text`, rewound; the caller owns it (a context
-// that gets it as its input closes it).
-FILE *text_file(const std::string &text);
 
 // Runs the front end (set-up and parse) over `text` (named "fp" in messages), after
 // `setup` has applied further options, capturing the standard error stream.

@@ -348,7 +348,7 @@ TEST(PoolExhaustion, FailsTheParseWithTheMemoryError) {
         tirvo_compile_ctx ctx;
         tirvo_compile_ctx_init(&ctx);
         tirvo_compile_set_quiet(&ctx);
-        tirvo_compile_set_input(&ctx, text_file(text), "fp");
+        tirvo_compile_set_input(&ctx, text_as_file(text), "fp");
         chunks_left = chunks;
         tirvo_pool_setup(&ctx.pool, limited_alloc, std::free);
         testing::internal::CaptureStderr();

@@ -2,6 +2,7 @@
 // temporary files: token sequences with their values, locations and messages
 // in every mode, the token numbering, and the failure paths (exhausted pool,
 // unreadable input).
+#include "tests/support/temp_file.h"
 #include "compiler/tirvo_compile_ctx.h"
 #include "lang/tirvo_modifier.h"
 #include "lang/tirvo_parse.h"
@@ -135,12 +136,8 @@ struct scan_ctx {
     explicit scan_ctx(const std::string &text) {
         tirvo_compile_ctx_init(&ctx);
         tirvo_pool_setup(&ctx.pool, std::malloc, std::free);
-        FILE *f = std::tmpfile();
+        FILE *f = text_as_file(text);
         EXPECT_NE(f, nullptr);
-        if (!text.empty()) {
-            EXPECT_EQ(std::fwrite(text.data(), text.size(), 1, f), 1u);
-        }
-        std::rewind(f);
         tirvo_compile_set_input(&ctx, f, "fp");
     }
     ~scan_ctx() { tirvo_compile_cleanup(&ctx); }

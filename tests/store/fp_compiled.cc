@@ -1,5 +1,7 @@
 #include "tests/store/fp_compiled.h"
 
+#include "tests/support/temp_file.h"
+
 #include "automata/tirvo_charset.h"
 #include "lang/tirvo_parse_tree.h"
 #include "lang/tirvo_varexp.h"
@@ -11,14 +13,9 @@ fp_compiled::fp_compiled(const std::string &text, const std::string &out, fp_com
     : input_name(name), out_path(out) {
     tirvo_charset_init_predefined();
     tirvo_compile_ctx_init(&ctx);
-    FILE *f = std::tmpfile();
+    FILE *f = text_as_file(text);
     if (!f)
         return;
-    if (!text.empty() && std::fwrite(text.data(), text.size(), 1, f) != 1) {
-        std::fclose(f);
-        return;
-    }
-    std::rewind(f);
     tirvo_compile_set_input(&ctx, f, input_name.c_str());
     tirvo_compile_set_quiet(&ctx);
     tirvo_compile_set_dfa_file_name(&ctx, out_path.c_str());

@@ -25,6 +25,18 @@ bool write_file(const std::string &path, const std::string &data) {
     return static_cast<bool>(f);
 }
 
+FILE *text_as_file(const std::string &text) {
+    FILE *f = std::tmpfile();
+    if (!f)
+        return nullptr;
+    if (!text.empty() && std::fwrite(text.data(), text.size(), 1, f) != 1) {
+        std::fclose(f);
+        return nullptr;
+    }
+    std::rewind(f);
+    return f;
+}
+
 std::string read_file(const std::string &path, bool *ok) {
     std::ifstream f(path, std::ios::binary);
     if (ok)

@@ -3,6 +3,7 @@
 #ifndef TIRVO_TESTS_SUPPORT_TEMP_FILE_H
 #define TIRVO_TESTS_SUPPORT_TEMP_FILE_H
 
+#include <cstdio>
 #include <string>
 
 // A fresh, empty folder under the system's temporary folder, removed with
@@ -21,6 +22,11 @@ struct temp_dir {
 
 // Writes `data` to `path`, replacing it; returns false when that fails.
 bool write_file(const std::string &path, const std::string &data);
+
+// A temporary file holding `text`, rewound to its start, as the compiler reads
+// a fingerprint given with -l; null when it cannot be made. The caller owns it
+// (a compile context that gets it as its input closes it).
+FILE *text_as_file(const std::string &text);
 
 // Reads the whole file at `path`; `ok` becomes false when it cannot be read.
 std::string read_file(const std::string &path, bool *ok = nullptr);
